@@ -1,0 +1,15 @@
+/* kip: neighbourhood filters for 8-bit and 16-bit grey images. Umbrella header. */
+#ifndef KIP_KIP_H
+#define KIP_KIP_H
+
+#include "kip/status.h"
+#include "kip/platform/types.h"
+#include "kip/platform/system.h"
+#include "kip/platform/stdtypes.h"
+#include "kip/platform/image.h"
+#include "kip/platform/pixel.h"
+#include "kip/platform/math.h"
+#include "kip/platform/job.h"
+#include "kip/window.h"
+
+#endif
