@@ -11,5 +11,9 @@
 #include "kip/platform/math.h"
 #include "kip/platform/job.h"
 #include "kip/window.h"
+#include "kip/convolve.h"
+#include "kip/rle_image.h"
+#include "kip/encoded_kernel.h"
+#include "kip/mask_kernel.h"
 
 #endif

@@ -98,7 +98,7 @@ KIP_API kip_status kimg_window_init(kimg_window* window, const kimg_image* image
 KIP_API kip_status kimg_windowConst_init(kimg_windowConst* window, const kimg_imageConst* image);
 KIP_API kip_status kimg_window_initUnbound(kimg_window* window);
 KIP_API kip_status kimg_windowConst_initUnbound(kimg_windowConst* window);
-/* A window over rect of the image's storage. Unbound image: kip_errImageUnbound. */
+/* A window over rect of the image's window (cut to it). Unbound image: kip_errImageUnbound. */
 KIP_API kip_status kimg_window_initWindow(kimg_window* window, const kimg_image* image, const kstd_rect32* rect,
                                           uint32_t* clipped);
 KIP_API kip_status kimg_windowConst_initWindow(kimg_windowConst* window, const kimg_imageConst* image,
