@@ -17,8 +17,9 @@ typedef struct ksys_jobParams {
     kip_status (*release)(void** block);
 } ksys_jobParams;
 
-/* A job: reads its parameters; the second argument is the index of the thread running it
-   (0 is the calling thread). Its status goes to the result set. */
+/* A job: reads its parameters; the second argument is the index of the thread running it within
+   this dispatch, 0 .. threadCount - 1 (0 is the calling thread). Its status goes to the result
+   set. */
 typedef kip_status (*ksys_jobFunc)(const ksys_jobParams* params, uint32_t threadIndex);
 
 typedef struct ksys_jobRequestSet {
@@ -38,7 +39,8 @@ typedef struct ksys_jobThreadGroup {
 
 /* Threads offered to a call: 0 (the default) means one per hardware thread. Process-wide. */
 KIP_API void ksys_jobSetThreadCount(uint32_t count);
-/* threadCount receives the threads available to a call on this group (at least 1). */
+/* threadCount receives the threads available to a call on this group (at least 1): the group's
+   count, or 1 inside a job, whose own dispatches run on its thread. */
 KIP_API kip_status ksys_jobGetCurrentThreadState(uint32_t* threadCount, const ksys_jobThreadGroup* group);
 
 KIP_API kip_status ksys_jobParams_construct(ksys_jobParams* params);
@@ -60,13 +62,15 @@ KIP_API kip_status ksys_jobRequestSet_addFuncAndParams(ksys_jobRequestSet* set, 
 KIP_API kip_status ksys_jobResultSet_construct(ksys_jobResultSet* set);
 KIP_API kip_status ksys_jobResultSet_destruct(ksys_jobResultSet* set);
 
-/* Takes the thread count offered now (ksys_jobSetThreadCount) and makes sure the pool has the
-   workers for it. */
+/* Takes the thread count offered now (ksys_jobSetThreadCount, at most 256) and makes sure the
+   pool has the workers for it; ksys_errThread when a worker cannot be started (workers already
+   running stay). */
 KIP_API kip_status ksys_jobThreadGroup_construct(ksys_jobThreadGroup* group);
 KIP_API kip_status ksys_jobThreadGroup_destruct(ksys_jobThreadGroup* group);
 /* Runs every request of the set and waits for all of them. Statuses go to results; the return
-   is the first failing status in request order, else 0. May be called from several threads at
-   once and from inside a job (nested requests then run on the calling thread). */
+   is the first failing status in request order, else 0. When results cannot be sized nothing
+   runs. May be called from several threads at once and from inside a job (nested requests then
+   run on the calling thread). */
 KIP_API kip_status ksys_jobThreadGroup_dispatchAndWait(ksys_jobThreadGroup* group, ksys_jobRequestSet* requests,
                                                        ksys_jobResultSet* results);
 

@@ -61,8 +61,9 @@ KIP_API uint32_t ksys_cleanup_getNextTag(void);
 KIP_API kip_status ksys_cleanupExecute_(ksys_cleanupEntry* table, int32_t* count, kip_status* status,
                                         uint32_t tag);
 /* Removes the entry with the given id; runs its destructor when execute is 1. Returns the
-   destructor's status (0 when not run); kstd_errIndexRange when no entry has that id. When the
-   destructor fails and *status is success, *status takes the failure. */
+   destructor's status (0 when not run); kstd_errIndexRange when no entry has that id;
+   kstd_errInvalidArgument when execute is neither 0 nor 1. When the destructor fails and *status
+   is success, *status takes the failure. The other entries keep their order. */
 KIP_API kip_status ksys_cleanup_doId_(ksys_cleanupEntry* table, int32_t* count, kip_status* status,
                                       uint32_t id, uint32_t execute);
 
@@ -126,7 +127,13 @@ typedef struct kstd_vector_ {
 
 /* Every function returns a status; a failed call leaves the vector as it was (strong guarantee),
    except that element copies already made by a failing vtable copy are destroyed again. Counts
-   must be >= 0 and indices in range (kstd_errInvalidArgument / kstd_errIndexRange otherwise). */
+   must be >= 0 and indices in range (kstd_errInvalidArgument / kstd_errIndexRange otherwise);
+   sizes whose byte count would not fit intptr_t give kstd_errInvalidArgument.
+   Elements are relocated bitwise when the buffer grows or elements shift: copyConstruct only
+   copies elements handed in, destruct only ends elements that leave. Zeroed and uninitialised
+   elements made by construct or resize count as constructed. Removing elements cannot be
+   undone: a failing destruct is reported (the first failure) but the elements are gone.
+   A failed construct leaves *v unwritten; do not destruct it. */
 KIP_API kip_status kstd_vector__constructWithVtable(kstd_vector_* v, intptr_t elementSize, intptr_t count,
                                                     const kstd_vectorVtable* vtable); /* zeroed */
 KIP_API kip_status kstd_vector__constructWithVtableWithMtable(kstd_vector_* v, intptr_t elementSize,
@@ -139,7 +146,8 @@ KIP_API kip_status kstd_vector__constructFillWithVtable(kstd_vector_* v, intptr_
 KIP_API kip_status kstd_vector__constructFromBlockWithVtable(kstd_vector_* v, intptr_t elementSize,
                                                              const void* block, intptr_t count,
                                                              const kstd_vectorVtable* vtable);
-KIP_API kip_status kstd_vector__constructCopy(kstd_vector_* v, const kstd_vector_* source);
+KIP_API kip_status kstd_vector__constructCopy(kstd_vector_* v, const kstd_vector_* source); /* same tables */
+/* v keeps its own tables; element sizes must match (kstd_errInvalidArgument). */
 KIP_API kip_status kstd_vector__assign(kstd_vector_* v, const kstd_vector_* source);
 KIP_API kip_status kstd_vector__assignElements(kstd_vector_* v, const void* elements, intptr_t count);
 KIP_API kip_status kstd_vector__destruct(kstd_vector_* v);
@@ -152,7 +160,8 @@ KIP_API kip_status kstd_vector__clearAndFreeMemory(kstd_vector_* v);
 KIP_API kip_status kstd_vector__swap(kstd_vector_* a, kstd_vector_* b);
 /* Appends the elements of source (same element size) to v. */
 KIP_API kip_status kstd_vector__append(kstd_vector_* v, const kstd_vector_* source);
-KIP_API kip_status kstd_vector__getSize32(const kstd_vector_* v, int32_t* size); /* fails above INT32_MAX */
+/* kstd_errInvalidArgument above INT32_MAX. */
+KIP_API kip_status kstd_vector__getSize32(const kstd_vector_* v, int32_t* size);
 KIP_API kip_status kstd_vector__getSize(const kstd_vector_* v, intptr_t* size);
 KIP_API kip_status kstd_vector__getCapacity(const kstd_vector_* v, intptr_t* capacity);
 KIP_API kip_status kstd_vector__getElementSize(const kstd_vector_* v, intptr_t* elementSize);

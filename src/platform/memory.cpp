@@ -1,0 +1,72 @@
+// The allocator every part of the library goes through, with a fault injector and a count of
+// live blocks so tests can prove that failure paths release what they took.
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/assert.hpp"
+
+namespace {
+
+std::atomic<int64_t> gFailAfter{-1};
+std::atomic<int64_t> gLiveBlocks{0};
+
+// Counts one allocation down; true for the one that must fail. A CAS loop so that two threads
+// racing on the last success cannot both fail or both pass.
+bool consumeInjectedFailure() {
+    int64_t left = gFailAfter.load(std::memory_order_relaxed);
+    while (left >= 0) {
+        const int64_t next = left == 0 ? -1 : left - 1;
+        if (gFailAfter.compare_exchange_weak(left, next, std::memory_order_relaxed)) return left == 0;
+    }
+    return false;
+}
+
+}  // namespace
+
+extern "C" kip_status ksys_memory_alloc_internal(size_t bytes, void** block) {
+    KIP_REQUIRE(block);
+    if (consumeInjectedFailure()) return ksys_errOutOfMemory;
+    // Sizes beyond the address space are refused here rather than handed to malloc.
+    if (bytes > static_cast<size_t>(PTRDIFF_MAX)) return ksys_errOutOfMemory;
+    // Zero bytes still gets a distinct block, so callers need not special-case it.
+    void* p = std::malloc(bytes == 0 ? 1 : bytes);
+    if (p == nullptr) return ksys_errOutOfMemory;
+    gLiveBlocks.fetch_add(1, std::memory_order_relaxed);
+    *block = p;
+    return 0;
+}
+
+extern "C" kip_status ksys_memory_free_internal(void** block) {
+    KIP_REQUIRE(block);
+    if (*block != nullptr) {
+        std::free(*block);
+        gLiveBlocks.fetch_sub(1, std::memory_order_relaxed);
+        *block = nullptr;
+    }
+    return 0;
+}
+
+extern "C" kip_status ksys_memory_fill(void* destination, uint8_t value, size_t bytes) {
+    if (bytes == 0) return 0;
+    KIP_REQUIRE(destination);
+    std::memset(destination, value, bytes);
+    return 0;
+}
+
+extern "C" kip_status ksys_memory_copy(void* destination, const void* source, size_t bytes) {
+    if (bytes == 0) return 0;
+    KIP_REQUIRE(destination);
+    KIP_REQUIRE(source);
+    std::memmove(destination, source, bytes);
+    return 0;
+}
+
+extern "C" void ksys_memory_setFailAfter(int64_t successes) {
+    gFailAfter.store(successes < 0 ? -1 : successes, std::memory_order_relaxed);
+}
+
+extern "C" int64_t ksys_memory_getFailAfter(void) { return gFailAfter.load(std::memory_order_relaxed); }
+
+extern "C" int64_t ksys_memory_getLiveBlocks(void) { return gLiveBlocks.load(std::memory_order_relaxed); }
