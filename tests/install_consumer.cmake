@@ -15,7 +15,7 @@ execute_process(COMMAND ${CMAKE_COMMAND} --build ${WORK_DIR}/build RESULT_VARIAB
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "building the examples against the installed package failed")
 endif()
-file(GLOB programs ${WORK_DIR}/build/example_*)
+file(GLOB programs ${WORK_DIR}/build/kip_example_*)
 if(NOT programs)
   message(FATAL_ERROR "no example programs were built")
 endif()
