@@ -211,3 +211,64 @@ TEST(Pixel, EqualityFillAndImageCopy) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FaultSweep, ImageOperationsLeaveInputsAlone) {
+    kstd_rect32 r = rect(-3, 2, 9, 4);
+    std::vector<uint8_t> memory(64);
+    kiptest::faultSweep([&] {
+        kimg_image a;
+        kip_status s = kimg_image_constructRect(&a, 2, &r);
+        if (kip_status_isFailure(s)) return s;
+        return kimg_image_destruct(&a);
+    });
+    kiptest::faultSweep([&] {
+        kimg_image a;
+        kip_status s = kimg_image_constructWrap(&a, 1, &r, 12, memory.data());
+        if (kip_status_isFailure(s)) return s;
+        return kimg_image_destruct(&a);
+    });
+    Image held(1, rect(0, 0, 3, 3));
+    kiptest::faultSweep(
+        [&] { return kimg_image_assignNewRect(&held.img, 1, &r); },
+        [&](kip_status, int) {
+            kstd_rect32 w{};
+            kimg_image_getWindow(&held.img, &w);
+            EXPECT_EQ(w, rect(0, 0, 3, 3)) << "a failed assignNew keeps the old pixels";
+        },
+        [&] { kimg_image_assignNew(&held.img, 1, 3, 3); });
+    // Overlapping windows with different strides copy through a temporary block.
+    std::mt19937 rng(51);
+    Image img(1, rect(0, 0, 16, 16));
+    img.fillRandom(rng);
+    std::vector<uint8_t> before(16 * 16);
+    kiptest::faultSweep(
+        [&] {
+            kimg_image wide;
+            kstd_rect32 wr = rect(0, 0, 4, 4);
+            void* p = nullptr;
+            int32_t stride = 0;
+            kimg_image_getPixels(&img.img, &p, &stride);
+            kip_status st = kimg_image_constructWrap(&wide, 1, &wr, 20, static_cast<uint8_t*>(p) + 1);
+            if (kip_status_isFailure(st)) return st;
+            kimg_window s = img.window(), d;
+            kimg_window_init(&d, &wide);
+            uint32_t clipped;
+            kimg_window_windowRect(&s, &wr, &clipped);
+            st = kip_pelCopyWindow8(&s, &d);
+            kimg_image_destruct(&wide);
+            return st;
+        },
+        [&](kip_status, int) {
+            for (int y = 0; y < 16; ++y)
+                for (int x = 0; x < 16; ++x) EXPECT_EQ(img.p8(x, y), before[size_t(y) * 16 + x]);
+        },
+        [&] {
+            img.fillRandom(rng);
+            for (int y = 0; y < 16; ++y)
+                for (int x = 0; x < 16; ++x) before[size_t(y) * 16 + x] = img.p8(x, y);
+        });
+}
+
+}  // namespace
