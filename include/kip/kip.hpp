@@ -11,6 +11,7 @@
 #ifndef KIP_KIP_HPP
 #define KIP_KIP_HPP
 
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -188,8 +189,8 @@ public:
 
     // A new image with a copy of this one's window, at the same position.
     image<value_type> clone() const {
-        image<value_type> out(area());
         if (!bound()) return image<value_type>();
+        image<value_type> out(area());
         if constexpr (sizeof(T) == 1)
             check(kip_pelCopy8(&img_, out.get()));
         else
@@ -249,13 +250,11 @@ public:
     kernel() noexcept { construct(&k_); }
     // Weights row by row; width and height odd. The weights are copied into the kernel.
     kernel(int32_t width, int32_t height, std::span<const W> weights) {
-        construct(&k_);
         if (width < 0 || height < 0 ||
-            weights.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height)) {
-            destruct(&k_);
+            weights.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height))
             throw error(kstd_errInvalidArgument);
-        }
         image<const W> source = image<const W>::wrap(weights.data(), rect{0, 0, width, height}, width);
+        construct(&k_);
         kip_status status = set(&k_, source.get());
         if (kip_status_isFailure(status)) {
             destruct(&k_);

@@ -1,0 +1,154 @@
+// The C++ wrapper: ownership of handles, wrapped memory, errors, and filters equal to the C calls.
+#include "kip/kip.hpp"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <numeric>
+#include <random>
+#include <vector>
+
+namespace {
+
+using u8 = std::uint8_t;
+
+TEST(KipHpp, ImagesShareOnCopyHandOverOnMoveAndFreeOnce) {
+    int64_t before = ksys_memory_getLiveBlocks();
+    {
+        kip::image<u8> a(5, 4);
+        int64_t withOne = ksys_memory_getLiveBlocks();
+        kip::image<u8> b = a;  // shares
+        EXPECT_EQ(ksys_memory_getLiveBlocks(), withOne);
+        b.view()(2, 1) = 7;
+        EXPECT_EQ(a.view()(2, 1), 7);
+
+        kip::image<u8> c = std::move(a);
+        EXPECT_FALSE(a.bound());
+        EXPECT_EQ(c.view()(2, 1), 7);
+        kip::image<const u8> readOnly = std::move(c);
+        EXPECT_FALSE(c.bound());
+
+        kip::image<u8> d = b.clone();  // copies
+        d.view()(2, 1) = 9;
+        EXPECT_EQ(b.view()(2, 1), 7);
+        EXPECT_EQ(ksys_memory_getLiveBlocks(), before + 2 * (withOne - before));
+
+        b = std::move(d);  // releases b's share, takes d's pixels
+        d = kip::image<u8>(3, 3);
+        kip::image<u8>& alias = d;
+        d = alias;  // self-assignment keeps the pixels
+        EXPECT_TRUE(d.bound());
+        EXPECT_EQ(b.view()(2, 1), 9);
+        EXPECT_EQ(readOnly.view()(2, 1), 7);
+    }
+    EXPECT_EQ(ksys_memory_getLiveBlocks(), before);
+}
+
+TEST(KipHpp, WrappedMemoryIsNotCopiedAndHonoursTheStride) {
+    std::vector<std::uint16_t> buffer(6 * 3, 0);  // 4 x 3 pixels in rows of 6
+    {
+        auto img = kip::image<std::uint16_t>::wrap(std::span(buffer), 4, 3, 6);
+        EXPECT_EQ(img.view().row(0), buffer.data());
+        img.view()(3, 2) = 500;
+        EXPECT_EQ(buffer[2 * 6 + 3], 500);
+        img.fill(11);
+        EXPECT_EQ(buffer[6 + 3], 11);
+        EXPECT_EQ(buffer[6 + 4], 0);  // the gap between rows is not pixels
+        auto part = img.view().sub(kip::rect{1, 1, 10, 10});
+        EXPECT_EQ(part.width(), 3);
+        EXPECT_EQ(&part(0, 0), &buffer[6 + 1]);
+    }
+    EXPECT_EQ(buffer[2 * 6 + 3], 11);  // caller memory outlives the handle
+    EXPECT_THROW(kip::image<u8>::wrap(std::span<u8>(), 2, 2), kip::error);
+    try {
+        kip::image<u8> eight(2, 2);
+        kip::window<std::int16_t> wrong(*eight.view().get());
+        FAIL() << "an 8-bit window was taken for 16-bit pixels";
+    } catch (const kip::error& e) {
+        EXPECT_EQ(e.code(), kimg_errDepthMismatch);
+    }
+}
+
+TEST(KipHpp, ErrorsCarryTheCodeAndItsName) {
+    std::array<u8, 12> weights{};
+    try {
+        kip::kernel<u8> k(4, 3, weights);
+        FAIL() << "an even kernel was accepted";
+    } catch (const kip::error& e) {
+        EXPECT_EQ(e.code(), kip_errKernelSizeNotOdd);
+        EXPECT_STREQ(e.name(), "kip_errKernelSizeNotOdd");
+        EXPECT_NE(std::string(e.what()).find("0x80000ea4"), std::string::npos);
+    }
+    kip::kernel<u8> box(3, 3, std::array<u8, 9>{1, 1, 1, 1, 1, 1, 1, 1, 1});
+    kip::image<u8> src(8, 8);
+    try {
+        kip::convolve(src, box, kip::border::truncated);
+        FAIL() << "border 1 was accepted";
+    } catch (const kip::error& e) {
+        EXPECT_EQ(e.code(), kip_errBadMode);
+    }
+    int64_t before = ksys_memory_getLiveBlocks();
+    ksys_memory_setFailAfter(0);
+    try {
+        kip::image<u8> img(64, 64);
+        ADD_FAILURE() << "allocation did not fail";
+    } catch (const kip::error& e) {
+        EXPECT_EQ(e.code(), ksys_errOutOfMemory);
+    }
+    ksys_memory_setFailAfter(-1);
+    EXPECT_EQ(ksys_memory_getLiveBlocks(), before);
+}
+
+TEST(KipHpp, KernelsCopyMoveAndKeepTheirWeights) {
+    int64_t before = ksys_memory_getLiveBlocks();
+    {
+        std::array<std::int16_t, 15> w;
+        std::iota(w.begin(), w.end(), -7);
+        kip::kernel<std::int16_t> a(5, 3, w);
+        kip::kernel<std::int16_t> b = a;
+        kip::kernel<std::int16_t> c = std::move(a);
+        EXPECT_EQ(a.width(), 0);
+        EXPECT_EQ(c.width(), 5);
+        EXPECT_EQ(b(4, 2), 7);
+        EXPECT_EQ(c(0, 0), -7);
+        b = kip::kernel<std::int16_t>();
+        EXPECT_EQ(b.width(), 0);
+    }
+    EXPECT_EQ(ksys_memory_getLiveBlocks(), before);
+}
+
+// The wrapper's filters give what the C entries give on the same pixels.
+TEST(KipHpp, ConvolveMatchesTheCInterface) {
+    std::mt19937 rng(5);
+    std::vector<u8> pixels(23 * 17);
+    for (u8& p : pixels) p = static_cast<u8>(rng());
+    auto src = kip::image<const u8>::wrap(std::span<const u8>(pixels), 23, 17);
+    std::array<std::int16_t, 15> w{3, -1, 0, 2, 5, -4, 1, 1, -2, 0, 7, -3, 2, 2, -1};
+    kip::kernel<std::int16_t> k(5, 3, w);
+
+    for (kip::border mode : {kip::border::clipped, kip::border::mirrored}) {
+        kip::image<std::int16_t> mine = kip::convolve(src, k, mode);
+        kimg_image theirs;
+        kimg_image_constructUnbound(&theirs);
+        kip_filterConvolveParams params{static_cast<uint32_t>(mode)};
+        ASSERT_EQ(kip_filterConvolve8_16s_16s(src.get(), &params, k.get(), &theirs), 0);
+        uint32_t equal = 1;
+        kip_pelAndRectsEqual16(mine.get(), &theirs, &equal);
+        EXPECT_EQ(equal, 1u);
+        kimg_image_destruct(&theirs);
+
+        // The window form writes into part of an existing image and nowhere else.
+        kip::image<std::int16_t> into(23, 17);
+        into.fill(-99);
+        kip::convolve(src.view(), k, into.view().sub(kip::rect{4, 3, 6, 5}), mode);
+        auto a = into.view(), b = mine.view();
+        for (int32_t y = 0; y < 17; ++y)
+            for (int32_t x = 0; x < 23; ++x) {
+                bool inside = x >= 4 && x < 10 && y >= 3 && y < 8;
+                int32_t bx = x - mine.area().x, by = y - mine.area().y;
+                EXPECT_EQ(a(x, y), inside ? b(bx, by) : -99) << x << "," << y;
+            }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,321 @@
+// kipf end to end: files it is given, results against the library, every error path.
+#include <gtest/gtest.h>
+#include <png.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "image_io.hpp"
+#include "kip/kip.hpp"
+
+namespace fs = std::filesystem;
+using kipf::Raster;
+
+namespace {
+
+struct Result {
+    int status;
+    std::string out, err;
+};
+
+class Kipf : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("kipf_test_" + std::to_string(::getpid()) + "_" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+    Result run(const std::vector<std::string>& args) const {
+        std::string cmd = "cd '" + dir_.string() + "' && '" KIPF_PATH "'";
+        for (const std::string& a : args) cmd += " '" + a + "'";
+        cmd += " > .stdout 2> .stderr";
+        int raw = std::system(cmd.c_str());
+        Result r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(path(".stdout")), slurp(path(".stderr"))};
+        fs::remove(path(".stdout"));
+        fs::remove(path(".stderr"));
+        return r;
+    }
+    static std::string slurp(const std::string& file) {
+        std::ifstream in(file, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    void writeBytes(const std::string& name, const std::string& bytes) const {
+        std::ofstream(path(name), std::ios::binary) << bytes;
+    }
+    // Files in the folder apart from the given ones: a failed write must leave nothing behind.
+    std::vector<std::string> strayFiles(const std::vector<std::string>& expected) const {
+        std::vector<std::string> stray;
+        for (const auto& e : fs::directory_iterator(dir_)) {
+            std::string name = e.path().filename().string();
+            if (std::find(expected.begin(), expected.end(), name) == expected.end()) stray.push_back(name);
+        }
+        return stray;
+    }
+
+    fs::path dir_;
+};
+
+Raster randomRaster(int32_t w, int32_t h, int bits, unsigned seed) {
+    std::mt19937 rng(seed);
+    Raster r = Raster::make(w, h, bits);
+    for (auto& p : r.grey8) p = static_cast<uint8_t>(rng());
+    for (auto& p : r.grey16) p = static_cast<uint16_t>(rng());
+    return r;
+}
+
+// What the library gives on the raster's pixels, encoded as kipf writes it.
+template <class W>
+Raster expected(const Raster& in, int32_t kw, int32_t kh, std::vector<W> weights, kip::border mode, bool offset8 = false) {
+    auto src = kip::image<const uint8_t>::wrap(std::span<const uint8_t>(in.grey8), in.width, in.height);
+    auto result = kip::convolve(src, kip::kernel<W>(kw, kh, weights), mode);
+    auto v = result.view();
+    Raster out = Raster::make(v.width(), v.height(), sizeof(W) == 2 && !offset8 ? 16 : 8);
+    for (int32_t y = 0; y < v.height(); ++y)
+        for (int32_t x = 0; x < v.width(); ++x) {
+            std::size_t at = static_cast<std::size_t>(y * v.width() + x);
+            if (sizeof(W) == 1) out.grey8[at] = static_cast<uint8_t>(v(x, y));
+            else if (offset8) out.grey8[at] = static_cast<uint8_t>(128 + v(x, y) / 2);
+            else out.grey16[at] = static_cast<uint16_t>(32768 + v(x, y));
+        }
+    return out;
+}
+
+void expectSame(const Raster& a, const Raster& b) {
+    ASSERT_EQ(a.width, b.width);
+    ASSERT_EQ(a.height, b.height);
+    ASSERT_EQ(a.bits, b.bits);
+    EXPECT_EQ(a.grey8, b.grey8);
+    EXPECT_EQ(a.grey16, b.grey16);
+}
+
+const std::vector<int16_t> kSobelX{1, 0, -1, 2, 0, -2, 1, 0, -1};
+
+TEST_F(Kipf, ImageFilesRoundTripExactly) {
+    for (const char* ext : {".png", ".pgm", ".tif"}) {
+        if (std::string(ext) == ".tif" && !kipf::tiffSupported()) continue;
+        for (int bits : {8, 16}) {
+            Raster r = randomRaster(13, 7, bits, 3);
+            std::string file = path(std::to_string(bits) + ext);
+            kipf::writeImage(file, r);
+            expectSame(kipf::readImage(file), r);
+        }
+    }
+    // Independent decoders: libpng's simplified reader, and PGM bytes laid out by hand.
+    Raster r = randomRaster(9, 5, 8, 4);
+    kipf::writeImage(path("a.png"), r);
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    ASSERT_TRUE(png_image_begin_read_from_file(&image, path("a.png").c_str()));
+    image.format = PNG_FORMAT_GRAY;
+    std::vector<uint8_t> decoded(PNG_IMAGE_SIZE(image));
+    ASSERT_TRUE(png_image_finish_read(&image, nullptr, decoded.data(), 0, nullptr));
+    EXPECT_EQ(decoded, r.grey8);
+    const char pgm[] = "P5\n# made by hand\n2 1\n1023\n\x01\x02\x03\xff";
+    writeBytes("b.pgm", std::string(pgm, sizeof pgm - 1));
+    Raster b = kipf::readImage(path("b.pgm"));
+    EXPECT_EQ(b.bits, 16);
+    EXPECT_EQ(b.grey16, (std::vector<uint16_t>{0x0102, 0x03ff}));
+}
+
+TEST_F(Kipf, ConvolveWritesWhatTheLibraryComputes) {
+    Raster in = randomRaster(31, 22, 8, 1);
+    kipf::writeImage(path("in.png"), in);
+    kipf::writeImage(path("in.pgm"), in);
+    writeBytes("k.txt", "# sharpen\n0, -1, 0\n-1 5 -1   # centre\n0 -1 0\n");
+
+    Result r = run({"convolve", "--size", "5x3", "in.png", "box.png"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out + r.err, "");
+    expectSame(kipf::readImage(path("box.png")), expected<uint8_t>(in, 5, 3, std::vector<uint8_t>(15, 1), kip::border::mirrored));
+
+    ASSERT_EQ(run({"convolve", "--kernel", "sobel-x", "--border", "clip", "in.pgm", "sx.pgm"}).status, 0);
+    expectSame(kipf::readImage(path("sx.pgm")), expected<int16_t>(in, 3, 3, kSobelX, kip::border::clipped));
+
+    ASSERT_EQ(run({"convolve", "--kernel=sobel-x", "--signed", "offset8", "in.png", "sx8.png"}).status, 0);
+    expectSame(kipf::readImage(path("sx8.png")), expected<int16_t>(in, 3, 3, kSobelX, kip::border::mirrored, true));
+
+    ASSERT_EQ(run({"convolve", "--kernel", "k.txt", "in.png", "k.png"}).status, 0);
+    expectSame(kipf::readImage(path("k.png")),
+               expected<int16_t>(in, 3, 3, std::vector<int16_t>{0, -1, 0, -1, 5, -1, 0, -1, 0}, kip::border::mirrored));
+}
+
+TEST_F(Kipf, RoiAndMaskFilterOnlyTheirPixels) {
+    Raster in = randomRaster(20, 16, 8, 2);
+    Raster mask = Raster::make(20, 16, 8);
+    for (std::size_t i = 0; i < mask.grey8.size(); ++i) mask.grey8[i] = (i % 3 == 0) ? 255 : 0;
+    kipf::writeImage(path("in.png"), in);
+    kipf::writeImage(path("mask.png"), mask);
+    Raster full = expected<uint8_t>(in, 3, 3, std::vector<uint8_t>(9, 1), kip::border::mirrored);
+
+    ASSERT_EQ(run({"convolve", "--roi", "3,4,10,5", "in.png", "roi.png"}).status, 0);
+    ASSERT_EQ(run({"convolve", "--mask", "mask.png", "in.png", "masked.png"}).status, 0);
+    Raster roi = kipf::readImage(path("roi.png")), masked = kipf::readImage(path("masked.png"));
+    for (int32_t y = 0; y < 16; ++y)
+        for (int32_t x = 0; x < 20; ++x) {
+            std::size_t at = static_cast<std::size_t>(y * 20 + x);
+            bool inRoi = x >= 3 && x < 13 && y >= 4 && y < 9;
+            EXPECT_EQ(roi.grey8[at], inRoi ? full.grey8[at] : in.grey8[at]) << x << "," << y;
+            EXPECT_EQ(masked.grey8[at], mask.grey8[at] ? full.grey8[at] : in.grey8[at]) << x << "," << y;
+        }
+}
+
+TEST_F(Kipf, SeveralInputsGoToTheOutputFolderQuietly) {
+    Raster a = randomRaster(12, 9, 8, 5), b = randomRaster(7, 11, 8, 6);
+    kipf::writeImage(path("a.png"), a);
+    kipf::writeImage(path("b.pgm"), b);
+    // A failing input is reported and the others are still written.
+    Result r = run({"convolve", "--size", "3", "a.png", "lost.png", "b.pgm", "--out-dir", "out"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "kipf: lost.png: cannot open: No such file or directory\n");  // no progress line: not a terminal
+    expectSame(kipf::readImage(path("out/a.png")), expected<uint8_t>(a, 3, 3, std::vector<uint8_t>(9, 1), kip::border::mirrored));
+    expectSame(kipf::readImage(path("out/b.pgm")), expected<uint8_t>(b, 3, 3, std::vector<uint8_t>(9, 1), kip::border::mirrored));
+}
+
+TEST_F(Kipf, GaussIsCentredAndSymmetric) {
+    Raster dot = Raster::make(15, 15, 8);
+    dot.grey8[7 * 15 + 7] = 255;
+    kipf::writeImage(path("dot.png"), dot);
+    ASSERT_EQ(run({"convolve", "--kernel", "gauss", "--size", "7x5", "dot.png", "g.png"}).status, 0);
+    Raster g = kipf::readImage(path("g.png"));
+    auto at = [&](int32_t x, int32_t y) { return g.grey8[static_cast<std::size_t>(y * 15 + x)]; };
+    for (int32_t y = 0; y < 15; ++y)
+        for (int32_t x = 0; x < 15; ++x) {
+            EXPECT_EQ(at(x, y), at(14 - x, y));
+            EXPECT_EQ(at(x, y), at(x, 14 - y));
+            bool footprint = std::abs(x - 7) <= 3 && std::abs(y - 7) <= 2;
+            if (!footprint) {
+                EXPECT_EQ(at(x, y), 0);
+            } else {
+                EXPECT_TRUE(x <= 7 || at(x, y) <= at(x - 1, y)) << x << "," << y;
+                EXPECT_TRUE(y <= 7 || at(x, y) <= at(x, y - 1)) << x << "," << y;
+            }
+        }
+    EXPECT_GT(at(7, 7), at(8, 7));
+}
+
+TEST_F(Kipf, ColourIsRefusedUnlessGreyIsAsked) {
+    // 2 x 1 RGB through libpng's own writer.
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = 2;
+    image.height = 1;
+    image.format = PNG_FORMAT_RGB;
+    const uint8_t rgb[] = {255, 0, 0, 10, 200, 30};
+    ASSERT_TRUE(png_image_write_to_file(&image, path("rgb.png").c_str(), 0, rgb, 0, nullptr));
+    Result r = run({"convolve", "--size", "1x1", "rgb.png", "out.png"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "kipf: rgb.png: colour (RGB) image; kipf filters grey images (pass --grey to convert it)\n");
+    ASSERT_EQ(run({"convolve", "--size", "1x1", "--grey", "rgb.png", "out.png"}).status, 0);
+    EXPECT_EQ(kipf::readImage(path("out.png")).grey8, (std::vector<uint8_t>{76, 124}));  // Rec. 601 luma
+}
+
+// Each failure: its exit status, one line naming the file and the problem, and no output file.
+TEST_F(Kipf, FailuresExplainThemselvesAndLeaveNoOutput) {
+    kipf::writeImage(path("in.png"), randomRaster(8, 8, 8, 7));
+    kipf::writeImage(path("deep.png"), randomRaster(8, 8, 16, 7));
+    kipf::writeImage(path("small.png"), randomRaster(4, 4, 8, 7));
+    writeBytes("bad.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR garbage", 24));
+    writeBytes("short.pgm", "P5 4 4 255\nabc");
+    writeBytes("odd.txt", "1 1\n1 1\n");
+    writeBytes("ragged.txt", "1 1 1\n1 1\n1 1 1\n");
+    writeBytes("word.txt", "1 1 1\n1 x 1\n1 1 1\n");
+    fs::create_directories(path("taken.png"));
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = image.height = 2;
+    image.format = PNG_FORMAT_GA;
+    const uint8_t ga[8] = {1, 255, 2, 255, 3, 0, 4, 255};
+    ASSERT_TRUE(png_image_write_to_file(&image, path("alpha.png").c_str(), 0, ga, 0, nullptr));
+    const std::vector<std::string> inputs{"in.png",  "deep.png",  "small.png",  "bad.png",  "short.pgm",
+                                          "odd.txt", "taken.png", "ragged.txt", "word.txt", "alpha.png"};
+
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string message;
+    } cases[] = {
+        {{"convolve", "missing.png", "out.png"}, 1, "missing.png: cannot open: No such file or directory"},
+        {{"convolve", "bad.png", "out.png"}, 1, "bad.png: corrupt PNG"},
+        {{"convolve", "short.pgm", "out.png"}, 1, "short.pgm: truncated PGM data (16 bytes of pixels expected, 3 found)"},
+        {{"convolve", "deep.png", "out.png"}, 1, "deep.png: convolve reads 8-bit images; this one is 16-bit"},
+        {{"convolve", "--mask", "small.png", "in.png", "out.png"}, 1, "small.png: mask is 4x4 but in.png is 8x8"},
+        {{"convolve", "--roi", "4,4,5,5", "in.png", "out.png"}, 1, "in.png: --roi 4,4,5,5 reaches outside the 8x8 image"},
+        {{"convolve", "--kernel", "odd.txt", "in.png", "out.png"}, 1, "odd.txt: kernel is 2x2; width and height must be odd"},
+        {{"convolve", "--size", "9x9", "--border", "clip", "in.png", "out.png"}, 1, "in.png: nothing to filter"},
+        {{"convolve", "alpha.png", "out.png"}, 1, "alpha.png: grey with an alpha channel image"},
+        {{"convolve", "--kernel", "ragged.txt", "in.png", "out.png"}, 1, "ragged.txt:2: row of 2 weights, the first had 3"},
+        {{"convolve", "--kernel", "word.txt", "in.png", "out.png"}, 1, "word.txt:2: 'x' is not a weight"},
+        {{"convolve", "--kernel", "none.txt", "in.png", "out.png"}, 1, "none.txt: cannot open kernel file"},
+        {{"convolve", "in.png", "no/such/dir/out.png"}, 1, "no/such/dir/out.png: cannot write: No such file or directory"},
+        {{"convolve", "in.png", "taken.png"}, 1, "taken.png: cannot write: Is a directory"},
+        {{"convolve", "--size", "4x4", "in.png", "out.png"}, 2, "convolve: --size 4x4: width and height must be odd"},
+        {{"convolve", "--size", "abc", "in.png", "out.png"}, 2, "convolve: --size abc: expected WIDTHxHEIGHT"},
+        {{"convolve", "--border", "wrap", "in.png", "out.png"}, 2, "convolve: --border wrap: expected mirror or clip"},
+        {{"convolve", "--kernel", "sobel-x", "--size", "5x5", "in.png", "out.png"}, 2, "convolve: --kernel sobel-x is 3x3"},
+        {{"convolve", "--frobnicate", "in.png", "out.png"}, 2, "convolve: unknown option --frobnicate"},
+        {{"convolve", "in.png"}, 2, "convolve: expected INPUT OUTPUT"},
+        {{"convolve", "in.png", "out.jpg"}, 2, "convolve: out.jpg: unknown output format"},
+        {{"convolve", "--threads", "-1", "in.png", "out.png"}, 2, "convolve: --threads -1: expected a whole number"},
+        {{"convolve", "--signed", "raw", "in.png", "out.png"}, 2, "convolve: --signed raw: expected offset16 or offset8"},
+        {{"convolve", "--roi", "1,2,3", "in.png", "out.png"}, 2, "convolve: --roi 1,2,3: expected X,Y,WIDTH,HEIGHT"},
+        {{"convolve", "in.png", "sub/in.png", "-o", "out"}, 2, "convolve: two inputs would both be written to out/in.png"},
+        {{"sharpen", "in.png", "out.png"}, 2, "unknown command 'sharpen'"},
+    };
+    for (const Case& c : cases) {
+        Result r = run(c.args);
+        std::string joined;
+        for (const auto& a : c.args) joined += a + " ";
+        EXPECT_EQ(r.status, c.status) << joined << "\n" << r.err;
+        EXPECT_EQ(r.err.rfind("kipf: " + c.message, 0), 0u) << joined << "\n" << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << joined << "\n" << r.err;
+        EXPECT_EQ(strayFiles(inputs), std::vector<std::string>()) << joined;
+    }
+}
+
+TEST_F(Kipf, HelpAndVersionOnEveryLevel) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{"--help"}, {"convolve", "--help"}, {"demo", "-h"}, {"help", "convolve"}}) {
+        Result r = run(args);
+        EXPECT_EQ(r.status, 0) << args[0];
+        EXPECT_NE(r.out.find("examples:\n  kipf "), std::string::npos) << r.out;
+    }
+    EXPECT_NE(run({"convolve", "--help"}).out.find("offset16 (default)  16-bit image holding 32768 + value"), std::string::npos);
+    EXPECT_EQ(run({"--version"}).out.rfind("kipf 0.", 0), 0u);
+    EXPECT_EQ(run({}).status, 2);
+}
+
+TEST_F(Kipf, DemoWritesEveryResultAndATable) {
+    Result r = run({"demo", "--scene", "96x64", "show"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream table(r.out);
+    std::string line;
+    int rows = 0;
+    while (std::getline(table, line))
+        if (line.rfind("convolve ", 0) == 0) {
+            ++rows;
+            EXPECT_GT(std::stod(line.substr(line.find_last_of(' '))), 0.0) << line;
+        }
+    EXPECT_EQ(rows, 4) << r.out;
+    Raster scene = kipf::readImage(path("show/scene-8bit.png"));
+    EXPECT_EQ(kipf::readImage(path("show/scene-16bit.png")).bits, 16);
+    EXPECT_GT(*std::max_element(scene.grey8.begin(), scene.grey8.end()), 200);  // specks and bright features
+    EXPECT_LT(*std::min_element(scene.grey8.begin(), scene.grey8.end()), 30);
+    expectSame(kipf::readImage(path("show/convolve-box-5x5.png")),
+               expected<uint8_t>(scene, 5, 5, std::vector<uint8_t>(25, 1), kip::border::mirrored));
+    EXPECT_EQ(kipf::readImage(path("show/convolve-sobel-x-3x3.png")).bits, 16);
+    Raster sheet = kipf::readImage(path("show/contact-sheet.png"));
+    EXPECT_GT(sheet.width, 3 * 320);
+}
+
+}  // namespace
