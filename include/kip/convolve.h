@@ -20,7 +20,9 @@
      the reflection continues back and forth (a period of twice the source size), so results are
      always defined.
    All other modes give kip_errBadMode. An all-zero kernel writes 0 over the result. An 8-bit
-   1 x 1 kernel copies the source, whatever its weight. */
+   1 x 1 kernel copies the source window into the destination window whatever its weight (the two
+   must then have the same size, else kimg_errSizeMismatch). Sources are 8-bit; an image, window
+   or kernel of another depth than the name says gives kimg_errDepthMismatch. */
 #ifndef KIP_CONVOLVE_H
 #define KIP_CONVOLVE_H
 
@@ -86,18 +88,15 @@ KIP_API kip_status kip_filterConvolveKernel16s_validate(const kip_filterConvolve
 KIP_API kip_status kip_filterConvolveKernel8_compareEqual(const kip_filterConvolveKernel8* a,
                                                           const kip_filterConvolveKernel8* b, uint32_t* equal);
 KIP_API kip_status kip_filterConvolveKernel16s_compareEqual(const kip_filterConvolveKernel16s* a,
-                                                            const kip_filterConvolveKernel16s* b,
-                                                            uint32_t* equal);
+                                                            const kip_filterConvolveKernel16s* b, uint32_t* equal);
 /* Makes image (a constructed handle) refer to the kernel's weight image. */
-KIP_API kip_status kip_filterConvolveKernel8_getKernel(const kip_filterConvolveKernel8* kernel,
-                                                       kimg_imageConst* image);
+KIP_API kip_status kip_filterConvolveKernel8_getKernel(const kip_filterConvolveKernel8* kernel, kimg_imageConst* image);
 KIP_API kip_status kip_filterConvolveKernel16s_getKernel(const kip_filterConvolveKernel16s* kernel,
                                                          kimg_imageConst* image);
 /* Gives the kernel the weights of image (8-bit, or 16-bit signed, pixels). image must be bound
    (kip_errKernelImageUnbound) with odd width and height (kip_errKernelSizeNotOdd); on failure the
    kernel is unchanged. */
-KIP_API kip_status kip_filterConvolveKernel8_setKernel(kip_filterConvolveKernel8* kernel,
-                                                       const kimg_imageConst* image);
+KIP_API kip_status kip_filterConvolveKernel8_setKernel(kip_filterConvolveKernel8* kernel, const kimg_imageConst* image);
 KIP_API kip_status kip_filterConvolveKernel16s_setKernel(kip_filterConvolveKernel16s* kernel,
                                                          const kimg_imageConst* image);
 
@@ -115,19 +114,16 @@ KSYS_DECLARE_TYPE_CHECKS(kip_filterConvolveKernel16s)
    The source's transform is copied to the destination. No pointer may be null. */
 KIP_API kip_status kip_filterConvolve8_8_8(const kimg_imageConst* source, const kip_filterConvolveParams* params,
                                            const kip_filterConvolveKernel8* kernel, kimg_image* destination);
-KIP_API kip_status kip_filterConvolve8_16s_16s(const kimg_imageConst* source,
-                                               const kip_filterConvolveParams* params,
-                                               const kip_filterConvolveKernel16s* kernel,
-                                               kimg_image* destination);
+KIP_API kip_status kip_filterConvolve8_16s_16s(const kimg_imageConst* source, const kip_filterConvolveParams* params,
+                                               const kip_filterConvolveKernel16s* kernel, kimg_image* destination);
 
 /* Window entries: the same on windows of existing images. params is validated first, then the
    kernel; a null source or destination window gives kip_errImageUnbound. Only the result
-   rectangle of the destination window is written; the window records are not changed. Source
-   and destination may share memory only when they are the same window of the same image with
-   the 8-bit 1 x 1 kernel; otherwise shared memory gives unspecified results. No pointer may be
-   null. */
-KIP_API kip_status kip_filterConvolveWindow8_8_8(const kimg_windowConst* source,
-                                                 const kip_filterConvolveParams* params,
+   rectangle of the destination window is written; the window records are not changed. In the
+   mirrored mode the destination may share the source's pixels (they are read through a copy
+   then). In the clipped mode it should not: source pixels are read after destination pixels over
+   them were written. No pointer may be null. */
+KIP_API kip_status kip_filterConvolveWindow8_8_8(const kimg_windowConst* source, const kip_filterConvolveParams* params,
                                                  const kip_filterConvolveKernel8* kernel,
                                                  const kimg_window* destination);
 KIP_API kip_status kip_filterConvolveWindow8_16s_16s(const kimg_windowConst* source,

@@ -1,0 +1,138 @@
+// Convolution on a 4096 x 4096 8-bit scene, mirrored border, one thread: kip beside OpenCV's
+// filter2D given the same operation (the kernel turned by a half turn, since kip convolves and
+// filter2D correlates; the divisor as scale; BORDER_REFLECT, which repeats the edge pixel as
+// kip's mirror does). OpenCV rounds where kip truncates; the work is the same.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <vector>
+
+#include "kip/kip.h"
+#include "scene.hpp"
+
+#if defined(KIP_BENCH_OPENCV)
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#endif
+
+namespace {
+
+constexpr int32_t kSide = 4096;
+
+const std::vector<uint8_t>& scene() {
+    static const std::vector<uint8_t> pixels = kipbench::scene8(kSide, kSide);
+    return pixels;
+}
+
+// Smoothing kernel for the 8-bit variant: a Gaussian scaled to weights 1..255.
+std::vector<int32_t> smoothingWeights(int32_t n) {
+    const double sigma = 0.3 * ((n - 1) * 0.5 - 1) + 0.8;
+    std::vector<int32_t> w;
+    for (int32_t y = 0; y < n; ++y)
+        for (int32_t x = 0; x < n; ++x) {
+            const double r2 = double((x - n / 2) * (x - n / 2) + (y - n / 2) * (y - n / 2));
+            w.push_back(std::max(1, int32_t(std::lround(255.0 * std::exp(-r2 / (2 * sigma * sigma))))));
+        }
+    return w;
+}
+
+// Edge kernel for the 16-bit signed variant: a Mexican hat (positive centre, negative ring).
+std::vector<int32_t> edgeWeights(int32_t n) {
+    const double sigma = 0.25 * n;
+    std::vector<int32_t> w;
+    for (int32_t y = 0; y < n; ++y)
+        for (int32_t x = 0; x < n; ++x) {
+            const double t = double((x - n / 2) * (x - n / 2) + (y - n / 2) * (y - n / 2)) / (2 * sigma * sigma);
+            w.push_back(int32_t(std::lround(8000.0 * (1.0 - t) * std::exp(-t))));
+        }
+    return w;
+}
+
+int64_t divisorOf(const std::vector<int32_t>& w, bool signedKernel) {
+    int64_t p = 0, m = 0;
+    for (int32_t v : w) (v > 0 ? p : m) += std::abs(v);
+    return signedKernel ? std::max(p, m) : p;
+}
+
+void setRate(benchmark::State& state) {
+    state.counters["Mpixel/s"] =
+        benchmark::Counter(double(kSide) * kSide / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+template <bool Signed>
+void kipConvolve(benchmark::State& state) {
+    const int32_t n = int32_t(state.range(0));
+    const std::vector<int32_t> weights = Signed ? edgeWeights(n) : smoothingWeights(n);
+    const kstd_rect32 whole{0, 0, kSide, kSide};
+    kimg_image source, destination, weightImage;
+    kimg_image_constructWrap(&source, 1, &whole, kSide, const_cast<uint8_t*>(scene().data()));
+    kimg_image_construct(&destination, Signed ? 2 : 1, kSide, kSide);
+    kimg_image_construct(&weightImage, Signed ? 2 : 1, n, n);
+    void* w = nullptr;
+    int32_t stride = 0;
+    kimg_image_getPixels(&weightImage, &w, &stride);
+    for (int32_t i = 0; i < n * n; ++i) {
+        if (Signed)
+            static_cast<int16_t*>(w)[(i / n) * stride + i % n] = int16_t(weights[size_t(i)]);
+        else
+            static_cast<uint8_t*>(w)[(i / n) * stride + i % n] = uint8_t(weights[size_t(i)]);
+    }
+    kip_filterConvolveParams params;
+    kip_filterConvolveParams_init(&params);  // mirrored border
+    kip_filterConvolveKernel8 k8;
+    kip_filterConvolveKernel16s k16;
+    kip_filterConvolveKernel8_construct(&k8);
+    kip_filterConvolveKernel16s_construct(&k16);
+    kip_status s = Signed ? kip_filterConvolveKernel16s_setKernel(&k16, &weightImage)
+                          : kip_filterConvolveKernel8_setKernel(&k8, &weightImage);
+    for (auto _ : state) {
+        if (s == 0)
+            s = Signed ? kip_filterConvolve8_16s_16s(&source, &params, &k16, &destination)
+                       : kip_filterConvolve8_8_8(&source, &params, &k8, &destination);
+        benchmark::ClobberMemory();
+    }
+    if (s != 0) state.SkipWithError("kip failed");
+    setRate(state);
+    kip_filterConvolveKernel8_destruct(&k8);
+    kip_filterConvolveKernel16s_destruct(&k16);
+    kimg_image_destruct(&weightImage);
+    kimg_image_destruct(&destination);
+    kimg_image_destruct(&source);
+}
+
+#if defined(KIP_BENCH_OPENCV)
+template <bool Signed>
+void opencvFilter2D(benchmark::State& state) {
+    cv::setNumThreads(1);
+    const int32_t n = int32_t(state.range(0));
+    const std::vector<int32_t> weights = Signed ? edgeWeights(n) : smoothingWeights(n);
+    const double divisor = double(divisorOf(weights, Signed));
+    cv::Mat kernel(n, n, CV_32F);
+    for (int32_t i = 0; i < n * n; ++i) kernel.at<float>(i / n, i % n) = float(weights[size_t(i)] / divisor);
+    cv::Mat turned;
+    cv::flip(kernel, turned, -1);
+    const cv::Mat source(kSide, kSide, CV_8U, const_cast<uint8_t*>(scene().data()));
+    cv::Mat destination(kSide, kSide, Signed ? CV_16S : CV_8U);
+    for (auto _ : state) {
+        cv::filter2D(source, destination, Signed ? CV_16S : CV_8U, turned, cv::Point(-1, -1), 0, cv::BORDER_REFLECT);
+        benchmark::ClobberMemory();
+    }
+    setRate(state);
+}
+#endif
+
+void sizes(benchmark::internal::Benchmark* b) {
+    for (int n : {3, 5, 7, 11}) b->Arg(n);
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+}  // namespace
+
+BENCHMARK(kipConvolve<false>)->Name("convolve8_8_8/kip")->Apply(sizes);
+BENCHMARK(kipConvolve<true>)->Name("convolve8_16s_16s/kip")->Apply(sizes);
+#if defined(KIP_BENCH_OPENCV)
+BENCHMARK(opencvFilter2D<false>)->Name("convolve8_8_8/opencv")->Apply(sizes);
+BENCHMARK(opencvFilter2D<true>)->Name("convolve8_16s_16s/opencv")->Apply(sizes);
+#endif
+
+BENCHMARK_MAIN();

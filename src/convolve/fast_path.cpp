@@ -1,0 +1,205 @@
+// The optimised convolution slots. The engine keeps, for every source row v of the current
+// footprints, a row of int16 pairs (pixel of row v, pixel of row v + 1), so that one multiply-add
+// instruction applies two taps of the turned kernel; sums are exact in 32 bits and the quotient
+// is exact too (exact_divider.hpp), which makes the results those of the general loop.
+#include <cstring>
+
+#include "convolve/convolve_internal.hpp"
+#include "convolve/exact_divider.hpp"
+#include "convolve/fast_isa.hpp"
+#include "frame/cleanup.hpp"
+#include "kip/platform/pixel.h"
+#include "platform/assert.hpp"
+
+using kip::Cleanup;
+using kip::failed;
+using namespace kip::convolve;
+
+namespace {
+
+// Scratch above this is not worth it: such kernels are far too slow for it to matter, and the
+// general loop needs no memory in the clipped mode.
+constexpr uint64_t kMaxScratchBytes = uint64_t{256} << 20;
+
+const FastIsa* selectIsa() {
+    ksys_cpuinfo info;
+    if (failed(ksys_cpuinfo_init(&info)) || info.kind == ksys_cpuKindOther) return nullptr;
+    if ((info.features & ksys_cpuFeatureAvx2) && kFastIsaAvx2.interleave) return &kFastIsaAvx2;
+    if ((info.features & ksys_cpuFeatureSse2) && kFastIsaSse2.interleave) return &kFastIsaSse2;
+    return nullptr;
+}
+
+template <class Weight>
+Weight weightAt(const kimg_windowConst& kernel, int64_t column, int64_t row) {
+    return pixelAt<Weight>(kernel, int64_t{kernel.rect.x} + column, int64_t{kernel.rect.y} + row)[0];
+}
+
+// Builds the pair rows over the span of columns the destination row's footprints cover: straight
+// from the source where the span lies inside it, through the reflection outside (mirrored mode).
+class PairBuilder {
+public:
+    PairBuilder(const kimg_windowConst& source, const FastIsa& isa, int64_t spanStart, int64_t span, bool mirror)
+        : source_(source), isa_(isa), start_(spanStart - source.rect.x), span_(span), mirror_(mirror) {
+        const int64_t width = source.rect.width;
+        inBegin_ = start_ < 0 ? (-start_ < span ? -start_ : span) : 0;
+        inEnd_ = width - start_ < span ? width - start_ : span;
+        if (inEnd_ < inBegin_) inEnd_ = inBegin_;
+    }
+
+    // out[2c], out[2c + 1] := span column c of source rows v and partner.
+    void build(int64_t v, int64_t partner, int16_t* out) const {
+        const uint8_t* a = row(v);
+        const uint8_t* b = row(partner);
+        const int64_t width = source_.rect.width;
+        for (int64_t c = 0; c < inBegin_; ++c) {
+            out[2 * c] = a[reflect(start_ + c, width)];
+            out[2 * c + 1] = b[reflect(start_ + c, width)];
+        }
+        if (inEnd_ > inBegin_)
+            isa_.interleave(a + start_ + inBegin_, b + start_ + inBegin_, static_cast<int32_t>(inEnd_ - inBegin_),
+                            out + 2 * inBegin_);
+        for (int64_t c = inEnd_; c < span_; ++c) {
+            out[2 * c] = a[reflect(start_ + c, width)];
+            out[2 * c + 1] = b[reflect(start_ + c, width)];
+        }
+    }
+
+private:
+    const uint8_t* row(int64_t v) const {
+        const kstd_rect32& s = source_.rect;
+        const int64_t y = mirror_ ? s.y + reflect(v - s.y, s.height) : v;
+        return pixelAt<uint8_t>(source_, s.x, y);
+    }
+
+    const kimg_windowConst& source_;
+    const FastIsa& isa_;
+    int64_t start_;  // span start relative to the source's left edge
+    int64_t span_;
+    int64_t inBegin_;  // span columns [inBegin_, inEnd_) lie inside the source
+    int64_t inEnd_;
+    bool mirror_;
+};
+
+template <class Weight, class Out>
+kip_status fastConvolve(const kimg_windowConst* source, const kimg_windowConst* kernel, int32_t divisor,
+                        const kimg_window* destination, bool mirror) {
+    KIP_REQUIRE(source);
+    KIP_REQUIRE(kernel);
+    KIP_REQUIRE(destination);
+    const kstd_rect32 r = destination->rect;
+    const kstd_rect32 s = source->rect;
+    // Anything unusual is left to the general loop, which defines the outcome.
+    if (r.width <= 0 || r.height <= 0 || destination->pixels == nullptr || source->pixels == nullptr || s.width <= 0 ||
+        s.height <= 0)
+        return kip_errNotAvailable;
+    if (source->bytesPerPixel != 1 || kernel->bytesPerPixel != int32_t{sizeof(Weight)} ||
+        destination->bytesPerPixel != int32_t{sizeof(Out)})
+        return kip_errNotAvailable;
+    const FastIsa* isa = selectIsa();
+    if (isa == nullptr) return kip_errNotAvailable;
+
+    // The accumulator stays within +-255 * norm, which must fit a signed 32-bit lane; a divisor at
+    // least the norm keeps quotients within -255..255 for the saturating packs.
+    const KernelNorm norm = sizeof(Weight) == 1 ? kernelNorm8(*kernel) : kernelNorm16s(*kernel);
+    if (norm.exact > uint64_t{0x7FFFFFFF} / 255 || divisor < 1 || uint64_t(divisor) < norm.exact)
+        return kip_errNotAvailable;
+    ExactDivider divider{0, 0};
+    const bool floatDivision = static_cast<uint32_t>(divisor) <= kFloatDivisorLimit;
+    if (!floatDivision && !makeExactDivider(static_cast<uint32_t>(divisor), &divider)) return kip_errNotAvailable;
+
+    const int32_t kw = kernel->rect.width;
+    const int32_t kh = kernel->rect.height;
+    const int64_t hx = (kw - 1) / 2;
+    const int64_t hy = (kh - 1) / 2;
+    if (!mirror && !containsRect(s, r.x - hx, r.y - hy, int64_t{r.width} + kw - 1, int64_t{r.height} + kh - 1))
+        return kip_errNotAvailable;
+    // Writing over pixels still to be read would change the results the general loop defines.
+    if (kip_pelfunc_checkMemoryOverlap(source, destination) != 0) return kip_errNotAvailable;
+
+    // Scratch: kh pair rows (64-byte aligned, each a multiple of 64 bytes), the pair-row pointers
+    // and the packed weights.
+    const int64_t span = int64_t{r.width} + kw - 1;
+    const int64_t slotPairs = ((r.width > kFastBlock ? r.width : kFastBlock) + int64_t{kw} - 1 + 15) / 16 * 16;
+    const int32_t pairCount = static_cast<int32_t>(hy + 1);
+    const uint64_t ringBytes = uint64_t(kh) * uint64_t(slotPairs) * 4;
+    const uint64_t weightBytes = uint64_t(pairCount) * uint64_t(kw) * 4;
+    const uint64_t pointerBytes = uint64_t(pairCount) * sizeof(const int16_t*);
+    const uint64_t total = 64 + ringBytes + weightBytes + pointerBytes;
+    if (total > kMaxScratchBytes) return kip_errNotAvailable;
+    void* block = nullptr;
+    kip_status st = ksys_memory_alloc_internal(static_cast<size_t>(total), &block);
+    if (failed(st)) return st;
+    Cleanup<1> c;
+    c.addBlock<void>(ksys_cleanupFreeAlways, &block);
+
+    uint8_t* base = static_cast<uint8_t*>(block);
+    base += (64 - reinterpret_cast<uintptr_t>(base) % 64) % 64;
+    int16_t* ring = reinterpret_cast<int16_t*>(base);
+    const int16_t** pairRows = reinterpret_cast<const int16_t**>(base + ringBytes);
+    int32_t* weights = reinterpret_cast<int32_t*>(base + ringBytes + pointerBytes);
+    // Columns past the span are read by the last block of a row but never used; keep them defined.
+    std::memset(ring, 0, static_cast<size_t>(ringBytes));
+
+    // Footprint row j meets kernel row kh - 1 - j, column i meets kw - 1 - i; a missing partner
+    // row (the last of an odd height) gets weight 0.
+    for (int32_t k = 0; k < pairCount; ++k) {
+        for (int32_t i = 0; i < kw; ++i) {
+            const int32_t j = 2 * k;
+            const uint32_t w0 = static_cast<uint16_t>(weightAt<Weight>(*kernel, kw - 1 - i, kh - 1 - j));
+            const uint32_t w1 =
+                j + 1 < kh ? static_cast<uint16_t>(weightAt<Weight>(*kernel, kw - 1 - i, kh - 2 - j)) : 0u;
+            weights[k * kw + i] = static_cast<int32_t>(w0 | (w1 << 16));
+        }
+    }
+
+    const PairBuilder builder(*source, *isa, r.x - hx, span, mirror);
+    auto slot = [&](int64_t v) { return ring + ((v - (r.y - hy)) % kh) * slotPairs * 2; };
+    const int64_t lastV = int64_t{r.y} + r.height - 1 + hy;
+    int64_t next = r.y - hy;
+    const FastRow row{pairRows,
+                      weights,
+                      pairCount,
+                      kw,
+                      r.width,
+                      floatDivision ? 1 : 0,
+                      floatReciprocal(static_cast<uint32_t>(divisor)),
+                      divider.magic,
+                      divider.shift};
+    for (int64_t y = r.y; y < int64_t{r.y} + r.height; ++y) {
+        // Pair row v holds rows v and v + 1; for the last row its partner is never weighted.
+        for (; next <= y + hy; ++next) builder.build(next, next < lastV ? next + 1 : next, slot(next));
+        for (int32_t k = 0; k < pairCount; ++k) pairRows[k] = slot(y - hy + 2 * k);
+        Out* out = mutablePixelAt<Out>(*destination, r.x, y);
+        if constexpr (sizeof(Out) == 1)
+            isa->row8(row, out);
+        else
+            isa->row16(row, reinterpret_cast<int16_t*>(out));
+    }
+    return c.finish(0);
+}
+
+}  // namespace
+
+extern "C" {
+
+kip_status kip_filterConvolveFast8_8_8_(const kimg_windowConst* source, const kimg_windowConst* kernel, int32_t divisor,
+                                        const kimg_window* destination) {
+    return fastConvolve<uint8_t, uint8_t>(source, kernel, divisor, destination, false);
+}
+
+kip_status kip_filterConvolveFast8_16s_16s_(const kimg_windowConst* source, const kimg_windowConst* kernel,
+                                            int32_t divisor, const kimg_window* destination) {
+    return fastConvolve<int16_t, uint16_t>(source, kernel, divisor, destination, false);
+}
+
+kip_status kip_filterConvolveFastMirrored8_8_8_(const kimg_windowConst* source, const kimg_windowConst* kernel,
+                                                int32_t divisor, const kimg_window* destination) {
+    return fastConvolve<uint8_t, uint8_t>(source, kernel, divisor, destination, true);
+}
+
+kip_status kip_filterConvolveFastMirrored8_16s_16s_(const kimg_windowConst* source, const kimg_windowConst* kernel,
+                                                    int32_t divisor, const kimg_window* destination) {
+    return fastConvolve<int16_t, uint16_t>(source, kernel, divisor, destination, true);
+}
+
+}  // extern "C"

@@ -1,0 +1,619 @@
+// Convolution: parameters, kernels, the entries against a brute-force reference, the fast path
+// against the general loop, failure codes and fault sweeps.
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "convolve/convolve_internal.hpp"
+#include "convolve/exact_divider.hpp"
+#include "reference/convolve_reference.hpp"
+#include "support/test_support.hpp"
+
+using kiptest::rect;
+
+namespace {
+
+struct Api8 {
+    using K = kip_filterConvolveKernel8;
+    static constexpr bool kSigned = false;
+    static constexpr uint32_t kDepth = 1;
+    static constexpr int32_t kMin = 0, kMax = 255;
+    static constexpr auto construct = &kip_filterConvolveKernel8_construct;
+    static constexpr auto constructCopy = &kip_filterConvolveKernel8_constructCopy;
+    static constexpr auto destruct = &kip_filterConvolveKernel8_destruct;
+    static constexpr auto assign = &kip_filterConvolveKernel8_assign;
+    static constexpr auto reset = &kip_filterConvolveKernel8_reset;
+    static constexpr auto validate = &kip_filterConvolveKernel8_validate;
+    static constexpr auto compareEqual = &kip_filterConvolveKernel8_compareEqual;
+    static constexpr auto getKernel = &kip_filterConvolveKernel8_getKernel;
+    static constexpr auto setKernel = &kip_filterConvolveKernel8_setKernel;
+    static constexpr auto filter = &kip_filterConvolve8_8_8;
+    static constexpr auto filterWindow = &kip_filterConvolveWindow8_8_8;
+    static constexpr auto loop = &kip_filterConvolveLoop8_8_8_;
+    static constexpr auto fast = &kip_filterConvolveFast8_8_8_;
+    static constexpr auto fastMirrored = &kip_filterConvolveFastMirrored8_8_8_;
+    static constexpr const char16_t* kLabel = u"kip_filterConvolveWindow8_8_8_clipped_";
+};
+
+struct Api16s {
+    using K = kip_filterConvolveKernel16s;
+    static constexpr bool kSigned = true;
+    static constexpr uint32_t kDepth = 2;
+    static constexpr int32_t kMin = -32768, kMax = 32767;
+    static constexpr auto construct = &kip_filterConvolveKernel16s_construct;
+    static constexpr auto constructCopy = &kip_filterConvolveKernel16s_constructCopy;
+    static constexpr auto destruct = &kip_filterConvolveKernel16s_destruct;
+    static constexpr auto assign = &kip_filterConvolveKernel16s_assign;
+    static constexpr auto reset = &kip_filterConvolveKernel16s_reset;
+    static constexpr auto validate = &kip_filterConvolveKernel16s_validate;
+    static constexpr auto compareEqual = &kip_filterConvolveKernel16s_compareEqual;
+    static constexpr auto getKernel = &kip_filterConvolveKernel16s_getKernel;
+    static constexpr auto setKernel = &kip_filterConvolveKernel16s_setKernel;
+    static constexpr auto filter = &kip_filterConvolve8_16s_16s;
+    static constexpr auto filterWindow = &kip_filterConvolveWindow8_16s_16s;
+    static constexpr auto loop = &kip_filterConvolveLoop8_16s_16s_;
+    static constexpr auto fast = &kip_filterConvolveFast8_16s_16s_;
+    static constexpr auto fastMirrored = &kip_filterConvolveFastMirrored8_16s_16s_;
+    static constexpr const char16_t* kLabel = u"kip_filterConvolveWindow8_16s_16s_clipped_";
+};
+
+// An image whose window lies inside larger storage, so rows have a stride beyond the width.
+struct Img : kiptest::Image {
+    Img() = default;
+    Img(uint32_t depth, const kstd_rect32& r, int32_t pad = 0)
+        : Image(depth, rect(r.x - pad, r.y - pad, r.width + 2 * pad, r.height + 2 * pad)) {
+        uint32_t clipped = 0;
+        kimg_image_setWindowRect(&img, &r, &clipped);
+    }
+    uint32_t get(int32_t x, int32_t y) const { return img.store ? (windowBytes() == 1 ? p8(x, y) : p16(x, y)) : 0; }
+    int32_t windowBytes() const { return window().bytesPerPixel; }
+    void setAll(const std::vector<uint16_t>& values) {
+        const kstd_rect32 r = window().rect;
+        size_t i = 0;
+        for (int32_t y = r.y; y < r.y + r.height; ++y)
+            for (int32_t x = r.x; x < r.x + r.width; ++x, ++i) {
+                if (windowBytes() == 1)
+                    p8(x, y) = uint8_t(values[i]);
+                else
+                    p16(x, y) = values[i];
+            }
+    }
+    std::vector<uint16_t> all() const {
+        std::vector<uint16_t> v;
+        const kstd_rect32 r = window().rect;
+        for (int32_t y = r.y; y < r.y + r.height; ++y)
+            for (int32_t x = r.x; x < r.x + r.width; ++x) v.push_back(uint16_t(get(x, y)));
+        return v;
+    }
+};
+
+template <class A>
+struct Kernel {
+    typename A::K k;
+    Kernel() { EXPECT_EQ(A::construct(&k), 0); }
+    Kernel(int32_t kw, int32_t kh, const std::vector<int32_t>& w) : Kernel() { set(kw, kh, w); }
+    ~Kernel() { A::destruct(&k); }
+    void set(int32_t kw, int32_t kh, const std::vector<int32_t>& w) {
+        Img img(A::kDepth, rect(5, -3, kw, kh), 1);
+        for (int32_t i = 0; i < kw * kh; ++i) {
+            if (A::kSigned)
+                img.p16(5 + i % kw, -3 + i / kw) = uint16_t(w[size_t(i)]);
+            else
+                img.p8(5 + i % kw, -3 + i / kw) = uint8_t(w[size_t(i)]);
+        }
+        ASSERT_EQ(A::setKernel(&k, &img.img), 0);
+    }
+};
+
+std::vector<uint16_t> labelsSeen;  // flattened: each call's label then a 0
+int32_t recordingHook(const uint16_t* label) {
+    while (*label) labelsSeen.push_back(*label++);
+    labelsSeen.push_back(0);
+    return 1;
+}
+int32_t inhibitHook(const uint16_t*) { return 1; }
+
+// Restores the hook and the processor features whatever a test did.
+struct PathGuard {
+    ~PathGuard() {
+        kprt_isOptimizationInhibitedFP = nullptr;
+        ksys_cpuinfo_setFeatureMask(0xFFFFFFFFu);
+    }
+};
+
+// 0: fast path as detected; 1: AVX2 hidden; 2: no SIMD; 3: hook inhibits.
+void choosePath(int path) {
+    ksys_cpuinfo_setFeatureMask(path == 1 ? ~ksys_cpuFeatureAvx2 : path == 2 ? 0u : 0xFFFFFFFFu);
+    kprt_isOptimizationInhibitedFP = path == 3 ? &inhibitHook : nullptr;
+}
+
+template <class A>
+std::vector<int32_t> randomWeights(std::mt19937& rng, int32_t n, int style) {
+    std::vector<int32_t> w(size_t(n), 0);
+    for (int32_t& v : w) {
+        const int32_t r = int32_t(rng() % 65536u);
+        switch (style) {
+            case 0:
+                v = A::kMin + r % (A::kMax - A::kMin + 1);
+                break;
+            case 1:
+                v = A::kMax;
+                break;
+            case 2:
+                v = A::kSigned ? -32768 : 255;
+                break;
+            case 3:
+                v = r % 3 == 0 ? A::kMin : r % 3 == 1 ? A::kMax : 0;
+                break;
+            case 4:
+                v = 0;
+                break;
+            default:
+                v = A::kSigned ? r % 7 - 3 : r % 4;
+                break;
+        }
+    }
+    return w;
+}
+
+kstd_rect32 randomRect(std::mt19937& rng, int32_t x, int32_t y, int32_t maxSize) {
+    return rect(x + int32_t(rng() % 21) - 10, y + int32_t(rng() % 21) - 10, 1 + int32_t(rng() % maxSize),
+                1 + int32_t(rng() % maxSize));
+}
+
+// One random call of an entry, checked pixel by pixel against the reference: the result
+// rectangle holds the reference values and every other destination pixel is untouched.
+template <class A>
+void randomEntryCase(std::mt19937& rng, int path) {
+    kipref::ConvolveCase c;
+    c.signedKernel = A::kSigned;
+    c.kw = 1 + 2 * int32_t(rng() % 8);
+    c.kh = 1 + 2 * int32_t(rng() % 8);
+    c.weights = randomWeights<A>(rng, c.kw * c.kh, int(rng() % 6));
+    c.borderMode = rng() % 2 ? 2u : 0u;
+    c.source = randomRect(rng, 0, 0, 40);
+    Img src(1, c.source, int32_t(rng() % 3));
+    src.fillRandom(rng);
+    const std::vector<uint16_t> sourcePixels = src.all();
+    c.pixels.assign(sourcePixels.begin(), sourcePixels.end());
+    const bool windowEntry = rng() % 2;
+    const bool unbound = !windowEntry && rng() % 4 == 0;
+    std::unique_ptr<Img> dstImage = std::make_unique<Img>();
+    if (!unbound) {
+        dstImage = std::make_unique<Img>(A::kDepth, randomRect(rng, c.source.x, c.source.y, 50), int32_t(rng() % 3));
+        dstImage->fillRandom(rng);
+        c.destination = dstImage->window().rect;
+    }
+    Img& dst = *dstImage;
+    const std::vector<uint16_t> before = dst.all();
+    Kernel<A> kernel(c.kw, c.kh, c.weights);
+    kip_filterConvolveParams params{c.borderMode};
+
+    choosePath(path);
+    kip_status s;
+    if (windowEntry) {
+        const kimg_window sw = src.window(), dw = dst.window();
+        s = A::filterWindow(&sw, &params, &kernel.k, &dw);
+    } else {
+        s = A::filter(&src.img, &params, &kernel.k, &dst.img);
+    }
+    choosePath(0);
+
+    const kipref::ConvolveResult expected = kipref::referenceConvolve(c);
+    const kstd_rect32 r = expected.rect;
+    const std::string where = "kernel " + std::to_string(c.kw) + "x" + std::to_string(c.kh) + " mode " +
+                              std::to_string(c.borderMode) + " path " + std::to_string(path);
+    if (r.width == 0) {
+        EXPECT_EQ(s, 0) << where;
+        EXPECT_EQ(dst.all(), before) << where;
+        EXPECT_EQ(dst.img.store == nullptr, unbound) << where;
+        return;
+    }
+    const bool unitCopy = !A::kSigned && c.kw == 1 && c.kh == 1;
+    if (unitCopy && !unbound &&
+        !(dst.window().rect.width == c.source.width && dst.window().rect.height == c.source.height)) {
+        EXPECT_EQ(s, kimg_errSizeMismatch) << where;
+        EXPECT_EQ(dst.all(), before) << where;
+        return;
+    }
+    ASSERT_EQ(s, 0) << where;
+    if (unbound) {
+        EXPECT_EQ(dst.window().rect, r) << where;
+    }
+    if (unitCopy) {
+        EXPECT_EQ(dst.all(), sourcePixels) << where;  // copied window to window, whatever the weight
+        return;
+    }
+    const kstd_rect32 d = dst.window().rect;
+    size_t i = 0, mismatches = 0;
+    for (int32_t y = d.y; y < d.y + d.height; ++y)
+        for (int32_t x = d.x; x < d.x + d.width; ++x, ++i) {
+            const bool inR = x >= r.x && x < r.x + r.width && y >= r.y && y < r.y + r.height;
+            const uint32_t want = inR ? expected.values[size_t((y - r.y) * r.width + (x - r.x))] : before[i];
+            if (dst.get(x, y) != want && ++mismatches <= 3)
+                ADD_FAILURE() << where << " at (" << x << ", " << y << "): " << dst.get(x, y) << " != " << want;
+        }
+}
+
+TEST(ConvolveRandom, EntriesMatchReferenceOnEveryPath) {
+    PathGuard guard;
+    std::mt19937 rng(20240611);
+    for (int iter = 0; iter < 2400; ++iter) {
+        if (iter % 2)
+            randomEntryCase<Api8>(rng, (iter / 2) % 4);
+        else
+            randomEntryCase<Api16s>(rng, (iter / 2) % 4);
+        if (HasFailure()) return;
+    }
+}
+
+// The optimised slots against the general loop on wider rows (several blocks, odd tails, strides),
+// clipped on the source and mirrored against the loop over the mirrored copy. In-range kernels
+// must be served (status 0), not declined, on each instruction set; pixels beside the
+// destination window stay untouched.
+template <class A>
+void fastMatchesLoop(std::mt19937& rng, int path) {
+    const int32_t kw = 1 + 2 * int32_t(rng() % 8), kh = 1 + 2 * int32_t(rng() % 8);
+    Kernel<A> kernel(kw, kh, randomWeights<A>(rng, kw * kh, int(rng() % 6)));
+    kimg_windowConst kwin;
+    kimg_windowConst_init(&kwin, &kernel.k.image);
+    const auto norm = A::kSigned ? kip::convolve::kernelNorm16s(kwin) : kip::convolve::kernelNorm8(kwin);
+    if (norm.wrapped == 0) return;
+    const int32_t divisor = int32_t(norm.wrapped);
+    const kstd_rect32 s = rect(int32_t(rng() % 9) - 4, 3, kw + int32_t(rng() % 70), kh + int32_t(rng() % 12));
+    Img src(1, s, int32_t(rng() % 4));
+    src.fillRandom(rng);
+    const bool mirrored = rng() % 2;
+    const int32_t mx = mirrored ? 0 : kw / 2, my = mirrored ? 0 : kh / 2;
+    const int32_t w = 1 + int32_t(rng() % uint32_t(s.width - 2 * mx)),
+                  h = 1 + int32_t(rng() % uint32_t(s.height - 2 * my));
+    const kstd_rect32 r = rect(s.x + mx + int32_t(rng() % uint32_t(s.width - 2 * mx - w + 1)),
+                               s.y + my + int32_t(rng() % uint32_t(s.height - 2 * my - h + 1)), w, h);
+    const kstd_rect32 around = rect(r.x - 2, r.y - 2, r.width + 4, r.height + 4);
+    Img fastOut(A::kDepth, around), loopOut(A::kDepth, around);
+    fastOut.fillRandom(rng);
+    loopOut.setAll(fastOut.all());
+    kimg_window fw = fastOut.window(), lw = loopOut.window();
+    uint32_t clipped = 0;
+    kimg_window_windowRect(&fw, &r, &clipped);
+    kimg_window_windowRect(&lw, &r, &clipped);
+    const kimg_windowConst sw = src.window();
+
+    choosePath(path);
+    const kip_status fs = (mirrored ? A::fastMirrored : A::fast)(&sw, &kwin, divisor, &fw);
+    choosePath(0);
+    if (path == 2) {
+        EXPECT_EQ(fs, kip_errNotAvailable);
+        return;
+    }
+    ASSERT_EQ(fs, 0) << "kernel " << kw << "x" << kh << (mirrored ? " mirrored" : " clipped");
+    kiptest::Image mirror;
+    kimg_windowConst loopSource = sw;
+    if (mirrored) {
+        kimg_image_destruct(&mirror.img);
+        ASSERT_EQ(kip_filterConvolveMirrorSource8_(&sw, &kwin, &mirror.img), 0);
+        loopSource = mirror.window();
+    }
+    ASSERT_EQ(A::loop(&loopSource, &kwin, divisor, &lw), 0);
+    EXPECT_EQ(fastOut.all(), loopOut.all()) << "kernel " << kw << "x" << kh << (mirrored ? " mirrored" : " clipped")
+                                            << " path " << path << " destination " << r;
+}
+
+TEST(ConvolveFast, MatchesGeneralLoopOnBothInstructionSets) {
+    PathGuard guard;
+    std::mt19937 rng(77);
+    for (int iter = 0; iter < 1500; ++iter) {
+        const int path = iter % 10 == 9 ? 2 : iter % 2;
+        if (iter % 3)
+            fastMatchesLoop<Api8>(rng, path);
+        else
+            fastMatchesLoop<Api16s>(rng, path);
+        if (HasFailure()) return;
+    }
+}
+
+TEST(ConvolveDivision, ExactAtEveryQuotientBoundary) {
+    using namespace kip::convolve;
+    for (uint32_t d = 1; d <= kFloatDivisorLimit; ++d) {
+        const float reciprocal = floatReciprocal(d);
+        for (int32_t q = 0; q <= 255; ++q)
+            for (int32_t a : {q * int32_t(d), q * int32_t(d) + 1, q * int32_t(d) + int32_t(d) - 1}) {
+                if (a > 255 * int32_t(d)) continue;
+                ASSERT_EQ(floatDivide(a, reciprocal), a / int32_t(d)) << a << " / " << d;
+                ASSERT_EQ(floatDivide(-a, reciprocal), -a / int32_t(d)) << -a << " / " << d;
+            }
+    }
+    std::mt19937 rng(5);
+    for (int i = 0; i < 200000; ++i) {
+        const uint32_t d = 1 + rng() % (i % 2 ? 0x7FFFFFFFu : 100000u);
+        ExactDivider e;
+        ASSERT_TRUE(makeExactDivider(d, &e)) << d;
+        const int64_t a = int64_t(rng() % 0x80000000u) / (i % 3 == 0 ? int64_t(d) : 1) * (i % 3 == 0 ? int64_t(d) : 1);
+        for (int64_t v : {a, a - 1, -a, -(a - 1)}) {
+            if (v > INT32_MIN && v <= INT32_MAX) {
+                ASSERT_EQ(exactDivide(int32_t(v), e), int32_t(v / int64_t(d))) << v << " / " << d;
+            }
+        }
+    }
+}
+
+TEST(ConvolveParams, InitValidateCompare) {
+    kip_filterConvolveParams a, b;
+    ASSERT_EQ(kip_filterConvolveParams_init(&a), 0);
+    EXPECT_EQ(a.borderMode, kip_filterBorderMirrored);
+    for (uint32_t mode : {0u, 1u, 2u, 3u, 0xFFFFFFFFu}) {
+        b.borderMode = mode;
+        EXPECT_EQ(kip_filterConvolveParams_validate(&b), mode == 0 || mode == 2 ? 0 : kip_errBadMode);
+        uint32_t equal = 7;
+        EXPECT_EQ(kip_filterConvolveParams_compareEqual(&a, &b, &equal), 0);
+        EXPECT_EQ(equal, mode == 2 ? 1u : 0u);
+    }
+}
+
+template <class A>
+class ConvolveKernel : public ::testing::Test {};
+using Apis = ::testing::Types<Api8, Api16s>;
+TYPED_TEST_SUITE(ConvolveKernel, Apis);
+
+TYPED_TEST(ConvolveKernel, HoldsPrivateValidatedWeights) {
+    using A = TypeParam;
+    Kernel<A> k, other;
+    EXPECT_EQ(A::validate(&k.k), kip_errKernelImageUnbound);
+    EXPECT_EQ(A::reset(&k.k), 0);
+    EXPECT_EQ(A::validate(&k.k), kip_errKernelImageUnbound);
+    kiptest::Image unbound;
+    EXPECT_EQ(A::setKernel(&k.k, &unbound.img), kip_errKernelImageUnbound);
+
+    Img weights(A::kDepth, rect(2, 7, 3, 5));
+    std::mt19937 rng(3);
+    weights.fillRandom(rng);
+    ASSERT_EQ(A::setKernel(&k.k, &weights.img), 0);
+    EXPECT_EQ(A::validate(&k.k), 0);
+    weights.setAll(std::vector<uint16_t>(15, 9));  // the kernel keeps its own copy
+    Img got;
+    ASSERT_EQ(A::getKernel(&k.k, &got.img), 0);
+    EXPECT_EQ(got.img.window, rect(2, 7, 3, 5));
+    EXPECT_NE(got.all(), weights.all());
+
+    // Sizes not odd and positive, or the wrong depth: refused, the kernel as it was.
+    Img wrongDepth(3 - A::kDepth, rect(0, 0, 3, 3));
+    for (const kstd_rect32& r : {rect(0, 0, 4, 3), rect(0, 0, 3, 4), rect(0, 0, 0, 3), rect(0, 0, 3, 0)}) {
+        Img bad(A::kDepth, r);
+        EXPECT_EQ(A::setKernel(&k.k, &bad.img), kip_errKernelSizeNotOdd);
+    }
+    EXPECT_EQ(A::setKernel(&k.k, &wrongDepth.img), kimg_errDepthMismatch);
+    Img after;
+    A::getKernel(&k.k, &after.img);
+    EXPECT_EQ(after.all(), got.all());
+
+    uint32_t equal = 0;
+    ASSERT_EQ(A::assign(&other.k, &k.k), 0);
+    EXPECT_EQ(A::compareEqual(&other.k, &k.k, &equal), 0);
+    EXPECT_EQ(equal, 1u);
+    typename A::K copy;
+    ASSERT_EQ(A::constructCopy(&copy, &k.k), 0);
+    EXPECT_EQ(A::compareEqual(&copy, &k.k, &equal), 0);
+    EXPECT_EQ(equal, 1u);
+    other.set(3, 5, std::vector<int32_t>(15, 1));
+    EXPECT_EQ(A::compareEqual(&other.k, &k.k, &equal), 0);
+    EXPECT_EQ(equal, 0u);
+    Kernel<A> none;
+    EXPECT_EQ(A::assign(&copy, &none.k), 0);
+    EXPECT_EQ(A::validate(&copy), kip_errKernelImageUnbound);
+    EXPECT_EQ(A::destruct(&copy), 0);
+    Img unit(A::kDepth, rect(0, 0, 1, 1));
+    EXPECT_EQ(A::setKernel(&k.k, &unit.img), 0);
+}
+
+// Refusals: the status the contract names, and nothing written (an unbound destination stays so).
+TYPED_TEST(ConvolveKernel, EntriesRefuseBadInput) {
+    using A = TypeParam;
+    Img src(1, rect(0, 0, 12, 9)), dst(A::kDepth, rect(0, 0, 12, 9)), src16(2, rect(0, 0, 12, 9));
+    std::mt19937 rng(9);
+    src.fillRandom(rng);
+    dst.fillRandom(rng);
+    const std::vector<uint16_t> before = dst.all();
+    Kernel<A> good(3, 3, std::vector<int32_t>(9, 1)), unboundKernel, even;
+    Img evenWeights(A::kDepth, rect(0, 0, 4, 3));
+    kimg_imageConst_assign(&even.k.image, &evenWeights.img);  // bypasses setKernel's check
+    const kip_filterConvolveParams ok{2}, bad{1}, bad3{3};
+    const kimg_window sw = src.window(), dw = dst.window(), sw16 = src16.window();
+    kimg_window nullWindow;
+    kimg_window_initUnbound(&nullWindow);
+    kiptest::Image unboundImage, fresh;
+
+    EXPECT_EQ(A::filter(&src.img, &bad, &good.k, &dst.img), kip_errBadMode);
+    EXPECT_EQ(A::filter(&src.img, &bad3, &good.k, &fresh.img), kip_errBadMode);
+    EXPECT_EQ(A::filter(&src.img, &bad, &even.k, &dst.img), kip_errKernelSizeNotOdd);  // kernel first
+    EXPECT_EQ(A::filterWindow(&sw, &bad, &even.k, &dw), kip_errBadMode);               // parameters first
+    EXPECT_EQ(A::filterWindow(&sw, &ok, &even.k, &dw), kip_errKernelSizeNotOdd);
+    EXPECT_EQ(A::filter(&src.img, &ok, &unboundKernel.k, &fresh.img), kip_errKernelImageUnbound);
+    EXPECT_EQ(A::filter(&unboundImage.img, &ok, &good.k, &fresh.img), kip_errImageUnbound);
+    EXPECT_EQ(A::filterWindow(&nullWindow, &ok, &good.k, &dw), kip_errImageUnbound);
+    EXPECT_EQ(A::filterWindow(&sw, &ok, &good.k, &nullWindow), kip_errImageUnbound);
+    EXPECT_EQ(A::filterWindow(&sw16, &ok, &good.k, &dw), kimg_errDepthMismatch);
+    EXPECT_EQ(A::filter(&src16.img, &ok, &good.k, &fresh.img), kimg_errDepthMismatch);  // new pixels released
+    EXPECT_EQ(A::filterWindow(&sw, &ok, &good.k, &sw16), A::kDepth == 2 ? 0 : kimg_errDepthMismatch);
+    EXPECT_EQ(dst.all(), before);
+    EXPECT_EQ(fresh.img.store, nullptr);
+
+    kiptest::AssertCounter asserts;
+    EXPECT_EQ(A::filter(nullptr, &ok, &good.k, &dst.img), kstd_errInvalidArgument);
+    EXPECT_EQ(A::filter(&src.img, nullptr, &good.k, &dst.img), kstd_errInvalidArgument);
+    EXPECT_EQ(A::filterWindow(&sw, &ok, nullptr, &dw), kstd_errInvalidArgument);
+    EXPECT_EQ(A::filterWindow(&sw, &ok, &good.k, nullptr), kstd_errInvalidArgument);
+    EXPECT_EQ(A::setKernel(&good.k, nullptr), kstd_errInvalidArgument);
+    EXPECT_EQ(asserts.count(), 5);
+    EXPECT_EQ(dst.all(), before);
+}
+
+// Clipped mode into an unbound destination: new pixels over exactly the result rectangle, with
+// the source's transform; a source smaller than the kernel leaves it unbound.
+TYPED_TEST(ConvolveKernel, UnboundDestinationGetsResultRectangle) {
+    using A = TypeParam;
+    Img src(1, rect(0, 0, 10, 10)), tiny(1, rect(0, 0, 2, 2));
+    const kimg_xform xform{{2, 0, 5, 0, 3, 7}};
+    kimg_image_setXform(&src.img, &xform);
+    Kernel<A> ones(3, 3, std::vector<int32_t>(9, 1)), big(5, 5, std::vector<int32_t>(25, 1));
+    const kip_filterConvolveParams clipped{0};
+    kiptest::Image out, none;
+    ASSERT_EQ(A::filter(&src.img, &clipped, &ones.k, &out.img), 0);
+    EXPECT_EQ(out.img.window, rect(1, 1, 8, 8));
+    uint32_t depth = 0;
+    kimg_image_getDepth(&out.img, &depth);
+    EXPECT_EQ(depth, A::kDepth);
+    EXPECT_EQ(std::memcmp(&out.img.xform, &xform, sizeof xform), 0);
+    EXPECT_EQ(A::filter(&tiny.img, &clipped, &big.k, &none.img), 0);
+    EXPECT_EQ(none.img.store, nullptr);
+}
+
+std::u16string takeLabels() {
+    std::u16string s(labelsSeen.begin(), labelsSeen.end());
+    labelsSeen.clear();
+    return s;
+}
+
+// The hook is asked once per call, with the variant's label, whenever the optimised path could
+// run: not for an all-zero kernel, nor for the 8-bit 1 x 1 copy.
+TYPED_TEST(ConvolveKernel, HookAskedOncePerCallWithItsLabel) {
+    using A = TypeParam;
+    PathGuard guard;
+    std::mt19937 rng(11);
+    Img src(1, rect(0, 0, 40, 30));
+    src.fillRandom(rng);
+    Kernel<A> k(5, 3, randomWeights<A>(rng, 15, 0)), zero(3, 3, std::vector<int32_t>(9, 0)), unit(1, 1, {4});
+    const std::u16string label = std::u16string(A::kLabel) + u'\0';
+    kprt_isOptimizationInhibitedFP = &recordingHook;
+    for (uint32_t mode : {0u, 2u}) {
+        const kip_filterConvolveParams p{mode};
+        Img a, b, c;
+        ASSERT_EQ(A::filter(&src.img, &p, &k.k, &a.img), 0);
+        EXPECT_EQ(takeLabels(), label);
+        ASSERT_EQ(A::filter(&src.img, &p, &zero.k, &b.img), 0);
+        ASSERT_EQ(A::filter(&src.img, &p, &unit.k, &c.img), 0);
+        EXPECT_EQ(takeLabels(), A::kSigned ? label : u"");
+    }
+}
+
+// A destination sharing the source's pixels: the fast path declines (clipped) or reads through the
+// mirrored copy, so the result is the general path's; in the mirrored mode it also equals
+// filtering into separate pixels.
+TEST(ConvolveInPlace, SameResultsWithAndWithoutTheFastPath) {
+    PathGuard guard;
+    std::mt19937 rng(12);
+    Img src(1, rect(0, 0, 40, 30));
+    src.fillRandom(rng);
+    Kernel<Api8> k(7, 5, randomWeights<Api8>(rng, 35, 0));
+    for (uint32_t mode : {0u, 2u}) {
+        const kip_filterConvolveParams p{mode};
+        Img separate;
+        ASSERT_EQ(kip_filterConvolve8_8_8(&src.img, &p, &k.k, &separate.img), 0);
+        std::vector<uint16_t> results[2];
+        for (int path : {0, 3}) {
+            Img pixels(1, rect(0, 0, 40, 30)), shared;
+            pixels.setAll(src.all());
+            kimg_image_assign(&shared.img, &pixels.img);
+            choosePath(path);
+            ASSERT_EQ(kip_filterConvolve8_8_8(&pixels.img, &p, &k.k, &shared.img), 0);
+            choosePath(0);
+            results[path / 3] = pixels.all();
+        }
+        EXPECT_EQ(results[0], results[1]) << "mode " << mode;
+        if (mode == 2) {
+            EXPECT_EQ(results[0], separate.all());
+        }
+    }
+}
+
+// Kernels whose sums can leave the signed 32-bit range: the fast path declines, and the general
+// loop wraps without undefined behaviour, as the reference models it. The 8-bit kernel's margins
+// also exceed the source many times over.
+TEST(ConvolveRange, KernelsBeyondTheAccumulatorWrap) {
+    std::mt19937 rng(13);
+    kipref::ConvolveCase c16;
+    c16.signedKernel = true;
+    c16.kw = c16.kh = 19;
+    c16.weights.assign(361, -32768);
+    c16.weights[5] = 32767;
+    c16.source = rect(0, 0, 20, 20);
+    kipref::ConvolveCase c8;
+    c8.kw = c8.kh = 201;
+    c8.weights.assign(201 * 201, 255);
+    c8.source = rect(-2, 1, 5, 4);
+    for (kipref::ConvolveCase* c : {&c16, &c8}) {
+        Img src(1, c->source);
+        std::vector<uint16_t> px(size_t(c->source.width * c->source.height));
+        for (uint16_t& v : px) v = uint16_t(230 + rng() % 26);  // bright enough that every sum wraps
+        src.setAll(px);
+        c->pixels.assign(px.begin(), px.end());
+        Img out;
+        const kip_filterConvolveParams p{2};
+        kip_status s;
+        if (c->signedKernel) {
+            Kernel<Api16s> k(c->kw, c->kh, c->weights);
+            kimg_windowConst kw, sw = src.window();
+            kimg_windowConst_init(&kw, &k.k.image);
+            kimg_window whole = src.window();
+            EXPECT_EQ(kip_filterConvolveFast8_16s_16s_(&sw, &kw, 1 << 30, &whole), kip_errNotAvailable);
+            s = kip_filterConvolve8_16s_16s(&src.img, &p, &k.k, &out.img);
+        } else {
+            Kernel<Api8> k(c->kw, c->kh, c->weights);
+            s = kip_filterConvolve8_8_8(&src.img, &p, &k.k, &out.img);
+        }
+        ASSERT_EQ(s, 0);
+        EXPECT_EQ(out.all(), kipref::referenceConvolve(*c).values);
+    }
+}
+
+// Every allocation of the entries and the kernel operations, failed in turn: the failure comes
+// back, the destination keeps its pixels (or stays unbound), the kernel is unchanged, nothing leaks.
+TYPED_TEST(ConvolveKernel, FaultSweep) {
+    using A = TypeParam;
+    PathGuard guard;
+    std::mt19937 rng(14);
+    Img src(1, rect(0, 0, 30, 20)), bound(A::kDepth, rect(5, 5, 30, 20)), weights(A::kDepth, rect(0, 0, 5, 3));
+    src.fillRandom(rng);
+    bound.fillRandom(rng);
+    weights.fillRandom(rng);
+    const std::vector<uint16_t> boundBefore = bound.all();
+    Kernel<A> k(3, 3, randomWeights<A>(rng, 9, 0)), reference;
+    A::assign(&reference.k, &k.k);
+    auto kernelUnchanged = [&](kip_status, int) {
+        uint32_t equal = 0;
+        A::compareEqual(&k.k, &reference.k, &equal);
+        EXPECT_EQ(equal, 1u);
+    };
+    EXPECT_GT(kiptest::faultSweep([&] { return A::setKernel(&k.k, &weights.img); }, kernelUnchanged, nullptr,
+                                  [&] { A::assign(&k.k, &reference.k); }),
+              0);
+    EXPECT_GT(kiptest::faultSweep([&] { return A::assign(&k.k, &k.k); }, kernelUnchanged), 0);
+    typename A::K copy;
+    bool built = false;
+    EXPECT_GT(kiptest::faultSweep([&] { return A::constructCopy(&copy, &k.k); }, nullptr, nullptr,
+                                  [&] {
+                                      uint32_t equal = 0;
+                                      A::compareEqual(&copy, &k.k, &equal);
+                                      built = equal == 1;
+                                      A::destruct(&copy);
+                                  }),
+              0);
+    EXPECT_TRUE(built);
+
+    for (int path : {0, 3})
+        for (uint32_t mode : {0u, 2u}) {
+            const kip_filterConvolveParams p{mode};
+            Img fresh;
+            choosePath(path);
+            EXPECT_GT(kiptest::faultSweep([&] { return A::filter(&src.img, &p, &k.k, &fresh.img); },
+                                          [&](kip_status, int) { EXPECT_EQ(fresh.img.store, nullptr); }, nullptr,
+                                          [&] { kimg_image_assignUnbound(&fresh.img); }),
+                      0);
+            const int n = kiptest::faultSweep([&] { return A::filter(&src.img, &p, &k.k, &bound.img); },
+                                              [&](kip_status, int) { EXPECT_EQ(bound.all(), boundBefore); },
+                                              [&] { bound.setAll(boundBefore); });
+            EXPECT_EQ(n, mode == 0 && path == 3 ? 0 : 1) << "mode " << mode << " path " << path;
+            choosePath(0);
+        }
+}
+
+}  // namespace
