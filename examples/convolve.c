@@ -1,8 +1,7 @@
 /* Box-blurs a small ramp through kip's C interface and prints the centre pixel. */
-#include <stdio.h>
-
 #include <kip/convolve.h>
 #include <kip/kip.h>
+#include <stdio.h>
 
 int main(void) {
     uint8_t pixels[8 * 8], ones[3 * 3] = {1, 1, 1, 1, 1, 1, 1, 1, 1};

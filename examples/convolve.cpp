@@ -1,8 +1,7 @@
 // Sobel edges of a small ramp through kip's C++ wrapper.
-#include <kip/kip.hpp>
-
 #include <array>
 #include <cstdio>
+#include <kip/kip.hpp>
 #include <vector>
 
 int main() try {

@@ -230,14 +230,13 @@ TEST(FaultSweep, ImageOperationsLeaveInputsAlone) {
         return kimg_image_destruct(&a);
     });
     Image held(1, rect(0, 0, 3, 3));
-    kiptest::faultSweep(
-        [&] { return kimg_image_assignNewRect(&held.img, 1, &r); },
-        [&](kip_status, int) {
-            kstd_rect32 w{};
-            kimg_image_getWindow(&held.img, &w);
-            EXPECT_EQ(w, rect(0, 0, 3, 3)) << "a failed assignNew keeps the old pixels";
-        },
-        [&] { kimg_image_assignNew(&held.img, 1, 3, 3); });
+    kiptest::faultSweep([&] { return kimg_image_assignNewRect(&held.img, 1, &r); },
+                        [&](kip_status, int) {
+                            kstd_rect32 w{};
+                            kimg_image_getWindow(&held.img, &w);
+                            EXPECT_EQ(w, rect(0, 0, 3, 3)) << "a failed assignNew keeps the old pixels";
+                        },
+                        [&] { kimg_image_assignNew(&held.img, 1, 3, 3); });
     // Overlapping windows with different strides copy through a temporary block.
     std::mt19937 rng(51);
     Image img(1, rect(0, 0, 16, 16));

@@ -1,12 +1,12 @@
 // The C++ wrapper: ownership of handles, wrapped memory, errors, and filters equal to the C calls.
-#include "kip/kip.hpp"
-
 #include <gtest/gtest.h>
 
 #include <array>
 #include <numeric>
 #include <random>
 #include <vector>
+
+#include "kip/kip.hpp"
 
 namespace {
 

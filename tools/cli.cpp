@@ -21,7 +21,7 @@ Options::Options(const std::vector<std::string>& args, const std::vector<OptionS
             optionsEnded = true;
             continue;
         }
-        const OptionSpec* spec;
+        const OptionSpec* option;
         std::string name, value;
         bool inlineValue = false;
         if (arg[1] == '-') {
@@ -31,17 +31,17 @@ Options::Options(const std::vector<std::string>& args, const std::vector<OptionS
                 value = arg.substr(eq + 1);
                 inlineValue = true;
             }
-            spec = find(name, 0);
+            option = find(name, 0);
         } else {
             if (arg.size() != 2) throw UsageError("unknown option " + arg);
-            spec = find("", arg[1]);
+            option = find("", arg[1]);
         }
-        if (!spec) throw UsageError("unknown option " + arg);
-        name = spec->name;
-        if (spec->value == nullptr) {
+        if (!option) throw UsageError("unknown option " + arg);
+        name = option->name;
+        if (option->value == nullptr) {
             if (inlineValue) throw UsageError("--" + name + " takes no value");
         } else if (!inlineValue) {
-            if (i + 1 >= args.size()) throw UsageError("--" + name + " needs a value (" + spec->value + ")");
+            if (i + 1 >= args.size()) throw UsageError("--" + name + " needs a value (" + option->value + ")");
             value = args[++i];
         }
         values_[name] = value;
@@ -101,8 +101,10 @@ std::string describeOptions(const std::vector<OptionSpec>& specs) {
         std::string left = "  ";
         left += s.shortName ? std::string("-") + s.shortName + ", " : std::string("    ");
         left += std::string("--") + s.name + (s.value ? std::string(" ") + s.value : std::string());
-        if (left.size() < 28) left.resize(28, ' ');
-        else left += "\n" + std::string(28, ' ');
+        if (left.size() < 28)
+            left.resize(28, ' ');
+        else
+            left += "\n" + std::string(28, ' ');
         std::string help = s.help;
         for (std::size_t at = help.find('\n'); at != std::string::npos; at = help.find('\n', at + 29))
             help.insert(at + 1, 28, ' ');

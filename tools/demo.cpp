@@ -47,7 +47,8 @@ int runDemo(const std::vector<std::string>& args) {
     if (o.positional().size() > 1) throw UsageError("expected at most one folder");
     std::string dir = o.positional().empty() ? std::string("kip-demo") : o.positional()[0];
     kstd_pair32 size = o.has("scene") ? parseScene(o.get("scene")) : kstd_pair32{1280, 960};
-    if (o.has("threads")) ksys_jobSetThreadCount(static_cast<uint32_t>(parseInteger(o.get("threads"), "threads", 0, 1024)));
+    if (o.has("threads"))
+        ksys_jobSetThreadCount(static_cast<uint32_t>(parseInteger(o.get("threads"), "threads", 0, 1024)));
 
     try {
         std::error_code ec;
@@ -78,7 +79,8 @@ int runDemo(const std::vector<std::string>& args) {
         }
 
         std::vector<Tile> tiles{{"scene", &scene.grey8}};
-        for (std::size_t i = 0; i < steps.size(); ++i) tiles.push_back({steps[i]->filter + " " + steps[i]->size, &outputs[i].preview});
+        for (std::size_t i = 0; i < steps.size(); ++i)
+            tiles.push_back({steps[i]->filter + " " + steps[i]->size, &outputs[i].preview});
         writeImage(in("contact-sheet.png"), contactSheet(tiles, 320, 3));
         std::printf("\ncontact sheet: %s\n", in("contact-sheet.png").c_str());
     } catch (const InputError& e) {

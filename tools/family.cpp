@@ -18,7 +18,8 @@ std::vector<Family>& families() {
 Registration::Registration(Command command, std::vector<DemoStep> steps) {
     auto& all = families();
     all.push_back(Family{std::move(command), std::move(steps)});
-    std::stable_sort(all.begin(), all.end(), [](const Family& a, const Family& b) { return a.command.order < b.command.order; });
+    std::stable_sort(all.begin(), all.end(),
+                     [](const Family& a, const Family& b) { return a.command.order < b.command.order; });
 }
 
 const std::vector<Command>& commands() {

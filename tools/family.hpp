@@ -29,19 +29,19 @@ using Filter = std::function<Raster(const FilterInput&)>;
 
 struct Command {
     std::string name;
-    std::string summary;       // one line for kipf --help
-    std::string description;   // what it computes and writes, for kipf NAME --help
-    std::string examples;      // lines of example invocations
+    std::string summary;              // one line for kipf --help
+    std::string description;          // what it computes and writes, for kipf NAME --help
+    std::string examples;             // lines of example invocations
     std::vector<OptionSpec> options;  // the family's own; the common ones are added by kipf
     // Reads the family's options into a filter; throws UsageError for bad values.
     std::function<Filter(const Options&)> prepare;
-    int order = 0;             // place in listings
+    int order = 0;  // place in listings
 };
 
 struct DemoOutput {
-    Raster file;      // written as DIR/<step file>
-    Raster preview;   // 8-bit view of it for the contact sheet
-    double seconds;   // time of the library call alone
+    Raster file;     // written as DIR/<step file>
+    Raster preview;  // 8-bit view of it for the contact sheet
+    double seconds;  // time of the library call alone
 };
 
 struct DemoStep {

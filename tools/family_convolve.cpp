@@ -57,7 +57,8 @@ KernelSpec builtinKernel(const std::string& name, kstd_pair32 size, bool sizeGiv
         return KernelSpec{name, {3, 3}, std::move(w)};
     };
     if (name == "box")
-        return KernelSpec{name, size, std::vector<int64_t>(static_cast<std::size_t>(size.x) * static_cast<std::size_t>(size.y), 1)};
+        return KernelSpec{name, size,
+                          std::vector<int64_t>(static_cast<std::size_t>(size.x) * static_cast<std::size_t>(size.y), 1)};
     if (name == "gauss") return gaussKernel(size);
     // Written for true convolution: sobel-x is positive where brightness grows to the right.
     if (name == "sobel-x") return fixed({1, 0, -1, 2, 0, -2, 1, 0, -1});
@@ -96,8 +97,8 @@ KernelSpec readKernelFile(const std::string& path) {
         }
         if (count == 0) continue;
         if (k.size.y > 0 && count != k.size.x)
-            throw InputError(path + ":" + std::to_string(lineNo) + ": row of " + std::to_string(count) + " weights, the first had " +
-                             std::to_string(k.size.x));
+            throw InputError(path + ":" + std::to_string(lineNo) + ": row of " + std::to_string(count) +
+                             " weights, the first had " + std::to_string(k.size.x));
         k.size.x = count;
         ++k.size.y;
     }
@@ -114,12 +115,12 @@ std::vector<T> narrow(const std::vector<int64_t>& weights) {
 
 class Convolution {
 public:
-    Convolution(const KernelSpec& spec, kip::border border, SignedOutput output)
-        : size_(spec.size), border_(border), output_(output) {
-        if (spec.needsSigned())
-            k16_ = kip::kernel<int16_t>(spec.size.x, spec.size.y, narrow<int16_t>(spec.weights));
+    Convolution(const KernelSpec& kernelDef, kip::border border, SignedOutput output)
+        : size_(kernelDef.size), border_(border), output_(output) {
+        if (kernelDef.needsSigned())
+            k16_ = kip::kernel<int16_t>(kernelDef.size.x, kernelDef.size.y, narrow<int16_t>(kernelDef.weights));
         else
-            k8_ = kip::kernel<uint8_t>(spec.size.x, spec.size.y, narrow<uint8_t>(spec.weights));
+            k8_ = kip::kernel<uint8_t>(kernelDef.size.x, kernelDef.size.y, narrow<uint8_t>(kernelDef.weights));
     }
 
     Raster operator()(const FilterInput& in) const {
@@ -149,7 +150,8 @@ private:
         if (in.mask)
             for (int32_t y = computed.y; y < computed.y + computed.height; ++y)
                 for (int32_t x = computed.x; x < computed.x + computed.width; ++x) {
-                    std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(s.width) + static_cast<std::size_t>(x);
+                    std::size_t at =
+                        static_cast<std::size_t>(y) * static_cast<std::size_t>(s.width) + static_cast<std::size_t>(x);
                     if (in.mask->grey8[at] == 0) result[at] = s.grey8[at];
                 }
         return encode(result, s.width, (in.roi || in.mask) ? whole : computed);
@@ -159,16 +161,20 @@ private:
         Raster out = Raster::make(r.width, r.height, 8);
         for (int32_t y = 0; y < r.height; ++y)
             for (int32_t x = 0; x < r.width; ++x)
-                out.grey8[static_cast<std::size_t>(y) * static_cast<std::size_t>(r.width) + static_cast<std::size_t>(x)] =
-                    values[static_cast<std::size_t>(y + r.y) * static_cast<std::size_t>(stride) + static_cast<std::size_t>(x + r.x)];
+                out.grey8[static_cast<std::size_t>(y) * static_cast<std::size_t>(r.width) +
+                          static_cast<std::size_t>(x)] =
+                    values[static_cast<std::size_t>(y + r.y) * static_cast<std::size_t>(stride) +
+                           static_cast<std::size_t>(x + r.x)];
         return out;
     }
     Raster encode(const std::vector<int16_t>& values, int32_t stride, kstd_rect32 r) const {
         Raster out = Raster::make(r.width, r.height, output_ == SignedOutput::offset16 ? 16 : 8);
         for (int32_t y = 0; y < r.height; ++y)
             for (int32_t x = 0; x < r.width; ++x) {
-                std::size_t to = static_cast<std::size_t>(y) * static_cast<std::size_t>(r.width) + static_cast<std::size_t>(x);
-                int32_t v = values[static_cast<std::size_t>(y + r.y) * static_cast<std::size_t>(stride) + static_cast<std::size_t>(x + r.x)];
+                std::size_t to =
+                    static_cast<std::size_t>(y) * static_cast<std::size_t>(r.width) + static_cast<std::size_t>(x);
+                int32_t v = values[static_cast<std::size_t>(y + r.y) * static_cast<std::size_t>(stride) +
+                                   static_cast<std::size_t>(x + r.x)];
                 if (output_ == SignedOutput::offset16)
                     out.grey16[to] = static_cast<uint16_t>(32768 + v);
                 else
@@ -188,27 +194,31 @@ Filter prepare(const Options& o) {
     bool sizeGiven = o.has("size");
     kstd_pair32 size = sizeGiven ? parseSize(o.get("size")) : kstd_pair32{3, 3};
     std::string borderName = o.get("border", "mirror");
-    if (borderName != "mirror" && borderName != "clip") throw UsageError("--border " + borderName + ": expected mirror or clip");
+    if (borderName != "mirror" && borderName != "clip")
+        throw UsageError("--border " + borderName + ": expected mirror or clip");
     std::string signedName = o.get("signed", "offset16");
-    if (signedName != "offset16" && signedName != "offset8") throw UsageError("--signed " + signedName + ": expected offset16 or offset8");
+    if (signedName != "offset16" && signedName != "offset8")
+        throw UsageError("--signed " + signedName + ": expected offset16 or offset8");
 
     std::string kernelName = o.get("kernel", "box");
-    KernelSpec spec;
+    KernelSpec kernelDef;
     bool builtin = kernelName == "box" || kernelName == "gauss" || kernelName == "sobel-x" || kernelName == "sobel-y" ||
                    kernelName == "laplace";
     if (builtin) {
-        spec = builtinKernel(kernelName, size, sizeGiven);
+        kernelDef = builtinKernel(kernelName, size, sizeGiven);
     } else {
         if (sizeGiven) throw UsageError("--size does not apply to a kernel file; its rows and columns give the size");
-        spec = readKernelFile(kernelName);
+        kernelDef = readKernelFile(kernelName);
     }
     // The filter's 32-bit accumulator bounds the kernel.
-    if (255 * spec.divisor() > 2147483647) {
-        if (builtin) throw UsageError("--size " + sizeText(spec.size) + " is too large for the " + kernelName + " kernel");
+    if (255 * kernelDef.divisor() > 2147483647) {
+        if (builtin)
+            throw UsageError("--size " + sizeText(kernelDef.size) + " is too large for the " + kernelName + " kernel");
         throw InputError(kernelName + ": weights too large: 255 x their sum must stay below 2^31");
     }
-    auto convolution = std::make_shared<const Convolution>(spec, borderName == "clip" ? kip::border::clipped : kip::border::mirrored,
-                                                           signedName == "offset8" ? SignedOutput::offset8 : SignedOutput::offset16);
+    auto convolution = std::make_shared<const Convolution>(
+        kernelDef, borderName == "clip" ? kip::border::clipped : kip::border::mirrored,
+        signedName == "offset8" ? SignedOutput::offset8 : SignedOutput::offset16);
     return [convolution](const FilterInput& in) { return (*convolution)(in); };
 }
 
@@ -216,43 +226,45 @@ Filter prepare(const Options& o) {
 
 DemoStep demoStep(const std::string& kernelName, kstd_pair32 size) {
     std::string file = "convolve-" + kernelName + "-" + sizeText(size) + ".png";
-    return DemoStep{"convolve " + kernelName, sizeText(size), file, [kernelName, size](const Scene& scene) {
-                        KernelSpec spec = builtinKernel(kernelName, size, true);
-                        auto source = wrap8(scene.grey8);
-                        DemoOutput out;
-                        if (!spec.needsSigned()) {
-                            kip::kernel<uint8_t> k(size.x, size.y, narrow<uint8_t>(spec.weights));
-                            out.file = Raster::make(scene.grey8.width, scene.grey8.height, 8);
-                            auto result = kip::image<uint8_t>::wrap(std::span<uint8_t>(out.file.grey8), out.file.width,
-                                                                    out.file.height);
-                            out.seconds = bestTime([&] { kip::convolve(source, k, result); });
-                            out.preview = out.file;
-                        } else {
-                            kip::kernel<int16_t> k(size.x, size.y, narrow<int16_t>(spec.weights));
-                            kip::image<int16_t> result(scene.grey8.width, scene.grey8.height);
-                            out.seconds = bestTime([&] { kip::convolve(source, k, result); });
-                            out.file = Raster::make(result.width(), result.height(), 16);
-                            out.preview = Raster::make(result.width(), result.height(), 8);
-                            auto view = result.view();
-                            // The preview shows magnitudes, which survive the thumbnail's averaging,
-                            // stretched so that the specks' extremes do not flatten the edges.
-                            std::vector<int32_t> magnitudes;
-                            magnitudes.reserve(static_cast<std::size_t>(view.width()) * static_cast<std::size_t>(view.height()));
-                            for (int32_t y = 0; y < view.height(); ++y)
-                                for (int32_t x = 0; x < view.width(); ++x) magnitudes.push_back(std::abs(int32_t{view(x, y)}));
-                            auto high = magnitudes.begin() + static_cast<std::ptrdiff_t>(magnitudes.size() * 995 / 1000);
-                            std::nth_element(magnitudes.begin(), high, magnitudes.end());
-                            int32_t peak = std::max(1, *high);
-                            for (int32_t y = 0; y < view.height(); ++y)
-                                for (int32_t x = 0; x < view.width(); ++x) {
-                                    std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(view.width()) +
-                                                     static_cast<std::size_t>(x);
-                                    out.file.grey16[at] = static_cast<uint16_t>(32768 + view(x, y));
-                                    out.preview.grey8[at] = static_cast<uint8_t>(std::min(255, std::abs(int32_t{view(x, y)}) * 255 / peak));
-                                }
-                        }
-                        return out;
-                    }};
+    return DemoStep{
+        "convolve " + kernelName, sizeText(size), file, [kernelName, size](const Scene& scene) {
+            KernelSpec kernelDef = builtinKernel(kernelName, size, true);
+            auto source = wrap8(scene.grey8);
+            DemoOutput out;
+            if (!kernelDef.needsSigned()) {
+                kip::kernel<uint8_t> k(size.x, size.y, narrow<uint8_t>(kernelDef.weights));
+                out.file = Raster::make(scene.grey8.width, scene.grey8.height, 8);
+                auto result =
+                    kip::image<uint8_t>::wrap(std::span<uint8_t>(out.file.grey8), out.file.width, out.file.height);
+                out.seconds = bestTime([&] { kip::convolve(source, k, result); });
+                out.preview = out.file;
+            } else {
+                kip::kernel<int16_t> k(size.x, size.y, narrow<int16_t>(kernelDef.weights));
+                kip::image<int16_t> result(scene.grey8.width, scene.grey8.height);
+                out.seconds = bestTime([&] { kip::convolve(source, k, result); });
+                out.file = Raster::make(result.width(), result.height(), 16);
+                out.preview = Raster::make(result.width(), result.height(), 8);
+                auto view = result.view();
+                // The preview shows magnitudes, which survive the thumbnail's averaging,
+                // stretched so that the specks' extremes do not flatten the edges.
+                std::vector<int32_t> magnitudes;
+                magnitudes.reserve(static_cast<std::size_t>(view.width()) * static_cast<std::size_t>(view.height()));
+                for (int32_t y = 0; y < view.height(); ++y)
+                    for (int32_t x = 0; x < view.width(); ++x) magnitudes.push_back(std::abs(int32_t{view(x, y)}));
+                auto high = magnitudes.begin() + static_cast<std::ptrdiff_t>(magnitudes.size() * 995 / 1000);
+                std::nth_element(magnitudes.begin(), high, magnitudes.end());
+                int32_t peak = std::max(1, *high);
+                for (int32_t y = 0; y < view.height(); ++y)
+                    for (int32_t x = 0; x < view.width(); ++x) {
+                        std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(view.width()) +
+                                         static_cast<std::size_t>(x);
+                        out.file.grey16[at] = static_cast<uint16_t>(32768 + view(x, y));
+                        out.preview.grey8[at] =
+                            static_cast<uint8_t>(std::min(255, std::abs(int32_t{view(x, y)}) * 255 / peak));
+                    }
+            }
+            return out;
+        }};
 }
 
 const Registration registration(

@@ -59,7 +59,8 @@ std::vector<Job> planJobs(const Options& o) {
     FileFormat format;
     if (!o.has("out-dir")) {
         if (args.size() != 2) throw UsageError("expected INPUT OUTPUT (or inputs with --out-dir DIR)");
-        if (!formatForPath(args[1], format)) throw UsageError(args[1] + ": unknown output format (use .png, .pgm or .tif)");
+        if (!formatForPath(args[1], format))
+            throw UsageError(args[1] + ": unknown output format (use .png, .pgm or .tif)");
         jobs.push_back({args[0], args[1]});
     } else {
         if (args.empty()) throw UsageError("no input files");
@@ -119,12 +120,11 @@ std::string filterHelp(const Command& c) {
     std::vector<OptionSpec> all = c.options;
     all.insert(all.end(), commonOptions().begin(), commonOptions().end());
     return "usage: kipf " + c.name + " [options] INPUT OUTPUT\n" + "       kipf " + c.name +
-           " [options] INPUT... --out-dir DIR\n\n" + c.description +
-           "\nInputs are grey PNG, binary PGM (P5)" + (tiffSupported() ? " or TIFF" : "") +
+           " [options] INPUT... --out-dir DIR\n\n" + c.description + "\nInputs are grey PNG, binary PGM (P5)" +
+           (tiffSupported() ? " or TIFF" : "") +
            ", 8 or 16 bit; the output format follows OUTPUT's\nextension (.png, .pgm" +
-           (tiffSupported() ? ", .tif" : "") +
-           ").\n\noptions:\n" + describeOptions(all) + "\nexamples:\n" + c.examples +
-           "\nExit status: 0 done, 1 bad input (the message names the file), 2 bad usage.\n";
+           (tiffSupported() ? ", .tif" : "") + ").\n\noptions:\n" + describeOptions(all) + "\nexamples:\n" +
+           c.examples + "\nExit status: 0 done, 1 bad input (the message names the file), 2 bad usage.\n";
 }
 
 int runFilter(const Command& command, const std::vector<std::string>& args) {
@@ -138,7 +138,8 @@ int runFilter(const Command& command, const std::vector<std::string>& args) {
     std::vector<Job> jobs = planJobs(o);
     std::optional<kstd_rect32> roi;
     if (o.has("roi")) roi = parseRoi(o.get("roi"));
-    if (o.has("threads")) ksys_jobSetThreadCount(static_cast<uint32_t>(parseInteger(o.get("threads"), "threads", 0, 1024)));
+    if (o.has("threads"))
+        ksys_jobSetThreadCount(static_cast<uint32_t>(parseInteger(o.get("threads"), "threads", 0, 1024)));
     ReadOptions readOptions{o.has("grey")};
 
     Filter filter;

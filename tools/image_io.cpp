@@ -60,9 +60,12 @@ struct Samples {
 
 const char* describeChannels(int channels) {
     switch (channels) {
-        case 2: return "grey with an alpha channel";
-        case 3: return "colour (RGB)";
-        default: return "colour (RGB with alpha)";
+        case 2:
+            return "grey with an alpha channel";
+        case 3:
+            return "colour (RGB)";
+        default:
+            return "colour (RGB with alpha)";
     }
 }
 
@@ -222,14 +225,16 @@ Raster readPnm(const std::string& path, std::FILE* file, const ReadOptions& opti
 
     char kind = static_cast<char>(bytes[1]);
     if (kind == '2' || kind == '3') throw InputError(path + ": plain (text) PNM is not supported, only binary P5/P6");
-    if (kind != '5' && kind != '6') throw InputError(path + ": PNM type P" + kind + " is not supported, only P5 (and P6)");
+    if (kind != '5' && kind != '6')
+        throw InputError(path + ": PNM type P" + kind + " is not supported, only P5 (and P6)");
     PnmHeader h;
     std::size_t at = 2;
     if (!pnmNumber(bytes, at, h.width) || !pnmNumber(bytes, at, h.height) || !pnmNumber(bytes, at, h.maxval) ||
         at >= bytes.size())
         throw InputError(path + ": corrupt PGM header");
     ++at;  // exactly one whitespace byte before the pixels
-    if (h.maxval == 0 || h.maxval > 65535) throw InputError(path + ": corrupt PGM header (maxval " + std::to_string(h.maxval) + ")");
+    if (h.maxval == 0 || h.maxval > 65535)
+        throw InputError(path + ": corrupt PGM header (maxval " + std::to_string(h.maxval) + ")");
     checkDimensions(path, h.width, h.height);
 
     Samples s;
@@ -309,12 +314,14 @@ Raster readTiff(const std::string& path, const ReadOptions& options) {
     TIFFGetFieldDefaulted(t.get(), TIFFTAG_SAMPLEFORMAT, &format);
     if (!TIFFGetField(t.get(), TIFFTAG_PHOTOMETRIC, &photometric)) photometric = PHOTOMETRIC_MINISBLACK;
     checkDimensions(path, width, height);
-    if (bits != 8 && bits != 16) throw InputError(path + ": " + std::to_string(bits) + "-bit TIFF is not supported, only 8 and 16 bit");
+    if (bits != 8 && bits != 16)
+        throw InputError(path + ": " + std::to_string(bits) + "-bit TIFF is not supported, only 8 and 16 bit");
     if (format != SAMPLEFORMAT_UINT) throw InputError(path + ": TIFF samples are not unsigned integers");
     if (TIFFIsTiled(t.get())) throw InputError(path + ": tiled TIFF is not supported");
     if (channels > 1 && planar != PLANARCONFIG_CONTIG) throw InputError(path + ": planar TIFF is not supported");
     if (photometric == PHOTOMETRIC_PALETTE) throw InputError(path + ": palette TIFF is not supported");
-    if (channels < 1 || channels > 4) throw InputError(path + ": TIFF with " + std::to_string(channels) + " samples per pixel is not supported");
+    if (channels < 1 || channels > 4)
+        throw InputError(path + ": TIFF with " + std::to_string(channels) + " samples per pixel is not supported");
 
     Samples s;
     s.width = static_cast<int32_t>(width);
@@ -322,13 +329,15 @@ Raster readTiff(const std::string& path, const ReadOptions& options) {
     s.bits = bits;
     s.channels = channels;
     std::size_t rowSamples = std::size_t{width} * channels;
-    if (static_cast<std::size_t>(TIFFScanlineSize(t.get())) != rowSamples * (bits / 8u)) throw InputError(path + ": unexpected TIFF row layout");
+    if (static_cast<std::size_t>(TIFFScanlineSize(t.get())) != rowSamples * (bits / 8u))
+        throw InputError(path + ": unexpected TIFF row layout");
     if (bits == 8)
         s.bytes8.resize(rowSamples * height);
     else
         s.bytes16.resize(rowSamples * height);
     for (uint32_t y = 0; y < height; ++y) {
-        void* row = bits == 8 ? static_cast<void*>(&s.bytes8[y * rowSamples]) : static_cast<void*>(&s.bytes16[y * rowSamples]);
+        void* row =
+            bits == 8 ? static_cast<void*>(&s.bytes8[y * rowSamples]) : static_cast<void*>(&s.bytes16[y * rowSamples]);
         if (TIFFReadScanline(t.get(), row, y, 0) < 0) throw tiffFailure(path, "corrupt TIFF");
     }
     if (photometric == PHOTOMETRIC_MINISWHITE && channels == 1) {
@@ -441,8 +450,9 @@ Raster readImage(const std::string& path, const ReadOptions& options) {
     std::rewind(file.get());
     if (got == 8 && png_sig_cmp(magic, 0, 8) == 0) return readPng(path, file.get(), options);
     if (got >= 2 && magic[0] == 'P' && magic[1] >= '1' && magic[1] <= '7') return readPnm(path, file.get(), options);
-    bool tiff = got >= 4 && ((magic[0] == 'I' && magic[1] == 'I' && (magic[2] == 42 || magic[2] == 43) && magic[3] == 0) ||
-                             (magic[0] == 'M' && magic[1] == 'M' && magic[2] == 0 && (magic[3] == 42 || magic[3] == 43)));
+    bool tiff =
+        got >= 4 && ((magic[0] == 'I' && magic[1] == 'I' && (magic[2] == 42 || magic[2] == 43) && magic[3] == 0) ||
+                     (magic[0] == 'M' && magic[1] == 'M' && magic[2] == 0 && (magic[3] == 42 || magic[3] == 43)));
     if (tiff) {
 #ifdef KIPF_HAVE_TIFF
         file.reset();
@@ -460,10 +470,14 @@ bool formatForPath(const std::string& path, FileFormat& format) {
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
     std::string ext = path.substr(dot + 1);
     for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    if (ext == "png") format = FileFormat::png;
-    else if (ext == "pgm" || ext == "pnm") format = FileFormat::pgm;
-    else if (ext == "tif" || ext == "tiff") format = FileFormat::tiff;
-    else return false;
+    if (ext == "png")
+        format = FileFormat::png;
+    else if (ext == "pgm" || ext == "pnm")
+        format = FileFormat::pgm;
+    else if (ext == "tif" || ext == "tiff")
+        format = FileFormat::tiff;
+    else
+        return false;
     return true;
 }
 
@@ -477,9 +491,12 @@ bool tiffSupported() {
 
 const char* formatExtension(FileFormat format) {
     switch (format) {
-        case FileFormat::png: return ".png";
-        case FileFormat::pgm: return ".pgm";
-        default: return ".tif";
+        case FileFormat::png:
+            return ".png";
+        case FileFormat::pgm:
+            return ".pgm";
+        default:
+            return ".tif";
     }
 }
 
@@ -512,9 +529,9 @@ void writeImage(const std::string& path, const Raster& r) {
         job.rows.resize(static_cast<std::size_t>(r.height));
         for (int32_t y = 0; y < r.height; ++y) {
             std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(r.width);
-            job.rows[static_cast<std::size_t>(y)] = r.bits == 8
-                                                        ? const_cast<png_bytep>(&r.grey8[at])
-                                                        : reinterpret_cast<png_bytep>(const_cast<uint16_t*>(&r.grey16[at]));
+            job.rows[static_cast<std::size_t>(y)] =
+                r.bits == 8 ? const_cast<png_bytep>(&r.grey8[at])
+                            : reinterpret_cast<png_bytep>(const_cast<uint16_t*>(&r.grey16[at]));
         }
         png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &job, pngError, pngWarning);
         png_infop info = png ? png_create_info_struct(png) : nullptr;

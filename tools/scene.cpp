@@ -122,7 +122,8 @@ Scene makeScene(int32_t width, int32_t height, uint64_t seed) {
             double d = std::hypot(x - lx, y - ly) / reach;
             double light = 0.95 - 0.6 * d * d + 0.1 * x / width;
             double v = std::clamp(light * canvas.at(x, y), 0.0, 1.0);
-            std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x);
+            std::size_t at =
+                static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x);
             // Read noise plus shot noise that grows with the signal.
             double v8 = v * 255 + noise8.normal() * (1.2 + 2.0 * std::sqrt(v));
             double v16 = v * 65535 + noise16.normal() * 257 * (1.2 + 2.0 * std::sqrt(v));

@@ -34,7 +34,8 @@ const char* glyphRows(char c) {
 
 void put(Raster& sheet, int32_t x, int32_t y, uint8_t value) {
     if (x >= 0 && y >= 0 && x < sheet.width && y < sheet.height)
-        sheet.grey8[static_cast<std::size_t>(y) * static_cast<std::size_t>(sheet.width) + static_cast<std::size_t>(x)] = value;
+        sheet.grey8[static_cast<std::size_t>(y) * static_cast<std::size_t>(sheet.width) + static_cast<std::size_t>(x)] =
+            value;
 }
 
 // Text at scale 2: each character cell is 8 pixels wide.
@@ -57,8 +58,10 @@ Raster contactSheet(const std::vector<Tile>& tiles, int32_t tileWidth, int colum
     constexpr int32_t gap = 6, caption = 16;
     int32_t tileHeight = 1;
     for (const Tile& t : tiles)
-        tileHeight = std::max(tileHeight, static_cast<int32_t>(int64_t{t.image->height} * tileWidth / std::max(1, t.image->width)));
-    int rows = static_cast<int>((tiles.size() + static_cast<std::size_t>(columns) - 1) / static_cast<std::size_t>(columns));
+        tileHeight = std::max(tileHeight,
+                              static_cast<int32_t>(int64_t{t.image->height} * tileWidth / std::max(1, t.image->width)));
+    int rows =
+        static_cast<int>((tiles.size() + static_cast<std::size_t>(columns) - 1) / static_cast<std::size_t>(columns));
     Raster sheet = Raster::make(gap + columns * (tileWidth + gap), gap + rows * (tileHeight + caption + gap), 8);
     std::fill(sheet.grey8.begin(), sheet.grey8.end(), uint8_t{40});
 
@@ -77,7 +80,8 @@ Raster contactSheet(const std::vector<Tile>& tiles, int32_t tileWidth, int colum
                 uint64_t sum = 0;
                 for (int32_t y = y0; y < y1; ++y)
                     for (int32_t x = x0; x < x1; ++x)
-                        sum += im.grey8[static_cast<std::size_t>(y) * static_cast<std::size_t>(im.width) + static_cast<std::size_t>(x)];
+                        sum += im.grey8[static_cast<std::size_t>(y) * static_cast<std::size_t>(im.width) +
+                                        static_cast<std::size_t>(x)];
                 put(sheet, ox + tx, oy + ty, static_cast<uint8_t>(sum / static_cast<uint64_t>((x1 - x0) * (y1 - y0))));
             }
         drawText(sheet, ox, oy + tileHeight + 3, tiles[n].label, tileWidth);

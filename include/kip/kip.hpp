@@ -20,8 +20,8 @@
 #include <type_traits>
 #include <utility>
 
-#include "kip/kip.h"
 #include "kip/convolve.h"
+#include "kip/kip.h"
 
 namespace kip {
 
@@ -61,8 +61,7 @@ inline kip_status check(kip_status status) {
 
 template <class T>
 concept pixel = std::same_as<std::remove_const_t<T>, std::uint8_t> ||
-                std::same_as<std::remove_const_t<T>, std::uint16_t> ||
-                std::same_as<std::remove_const_t<T>, std::int16_t>;
+    std::same_as<std::remove_const_t<T>, std::uint16_t> || std::same_as<std::remove_const_t<T>, std::int16_t>;
 
 // A source of pixel type P: an image or window of P or const P.
 template <class T, class P>
@@ -87,11 +86,12 @@ public:
     window() noexcept : w_{} {}
     // Adopts a C window of the right depth (or an unbound one).
     explicit window(const kimg_window& w) : w_(w) {
-        if (w.bytesPerPixel != 0 && w.bytesPerPixel != static_cast<int32_t>(sizeof(T))) throw error(kimg_errDepthMismatch);
+        if (w.bytesPerPixel != 0 && w.bytesPerPixel != static_cast<int32_t>(sizeof(T)))
+            throw error(kimg_errDepthMismatch);
     }
     template <class U>
-        requires(std::is_const_v<T> && std::same_as<U, value_type>)
-    window(const window<U>& other) noexcept : w_(*other.get()) {}
+    requires(std::is_const_v<T>&& std::same_as<U, value_type>) window(const window<U>& other)
+    noexcept : w_(*other.get()) {}
 
     const kimg_window* get() const noexcept { return &w_; }
     kimg_window* get() noexcept { return &w_; }
@@ -149,8 +149,9 @@ public:
     static image wrap(std::span<T> pixels, int32_t width, int32_t height, int32_t stride = 0) {
         if (stride == 0) stride = width;
         if (width < 0 || height < 0 || stride < width) throw error(kstd_errInvalidArgument);
-        std::size_t need = height == 0 ? 0 : static_cast<std::size_t>(height - 1) * static_cast<std::size_t>(stride) +
-                                                   static_cast<std::size_t>(width);
+        std::size_t need = height == 0 ? 0
+                                       : static_cast<std::size_t>(height - 1) * static_cast<std::size_t>(stride) +
+                                             static_cast<std::size_t>(width);
         if (pixels.size() < need) throw error(kstd_errInvalidArgument);
         return wrap(pixels.data(), rect{0, 0, width, height}, stride);
     }
@@ -161,18 +162,15 @@ public:
         check(kimg_image_assign(&img_, &other.img_));
     }
     template <class U>
-        requires(std::is_const_v<T> && std::same_as<U, value_type>)
-    image(const image<U>& other) {
+    requires(std::is_const_v<T>&& std::same_as<U, value_type>) image(const image<U>& other) {
         unbind();
         check(kimg_image_assign(&img_, &other.img_));
     }
     // The handle is a plain record; moving it hands over its reference.
     image(image&& other) noexcept : img_(other.img_) { other.unbind(); }
     template <class U>
-        requires(std::is_const_v<T> && std::same_as<U, value_type>)
-    image(image<U>&& other) noexcept : img_(other.img_) {
-        other.unbind();
-    }
+    requires(std::is_const_v<T>&& std::same_as<U, value_type>) image(image<U>&& other)
+    noexcept : img_(other.img_) { other.unbind(); }
     image& operator=(const image& other) {
         if (this != &other) check(kimg_image_assign(&img_, &other.img_));
         return *this;
@@ -222,9 +220,7 @@ public:
     // Places the window's top-left at (x, y) in client coordinates.
     void set_origin(int32_t x, int32_t y) { check(kimg_image_setOrigin(&img_, x, y)); }
 
-    void fill(value_type value)
-        requires(!std::is_const_v<T>)
-    {
+    void fill(value_type value) requires(!std::is_const_v<T>) {
         if constexpr (sizeof(T) == 1)
             check(kip_pelSet8(&img_, value));
         else
@@ -242,8 +238,7 @@ private:
 
 // Kernel of weights W: std::uint8_t (weighted mean) or std::int16_t (sum over the kernel norm).
 template <class W>
-    requires(std::same_as<W, std::uint8_t> || std::same_as<W, std::int16_t>)
-class kernel {
+requires(std::same_as<W, std::uint8_t> || std::same_as<W, std::int16_t>) class kernel {
     using c_type = std::conditional_t<sizeof(W) == 1, kip_filterConvolveKernel8, kip_filterConvolveKernel16s>;
 
 public:
@@ -353,21 +348,21 @@ void convolve(const image<S>& source, const kernel<std::int16_t>& k, image<std::
 // than the kernel).
 template <pixel_of<std::uint8_t> S, class W>
 image<std::conditional_t<sizeof(W) == 1, std::uint8_t, std::int16_t>> convolve(const image<S>& source,
-                                                                                 const kernel<W>& k,
-                                                                                 border mode = border::mirrored) {
+                                                                               const kernel<W>& k,
+                                                                               border mode = border::mirrored) {
     image<std::conditional_t<sizeof(W) == 1, std::uint8_t, std::int16_t>> destination;
     convolve(source, k, destination, mode);
     return destination;
 }
 // Window forms: destination pixels over the source (shrunk by the kernel's half size when
 // clipped) are written; the rest of the destination window is left alone.
-inline void convolve(window<const std::uint8_t> source, const kernel<std::uint8_t>& k,
-                     window<std::uint8_t> destination, border mode = border::mirrored) {
+inline void convolve(window<const std::uint8_t> source, const kernel<std::uint8_t>& k, window<std::uint8_t> destination,
+                     border mode = border::mirrored) {
     kip_filterConvolveParams params = detail::convolve_params(mode);
     check(kip_filterConvolveWindow8_8_8(source.get(), &params, k.get(), destination.get()));
 }
-inline void convolve(window<const std::uint8_t> source, const kernel<std::int16_t>& k,
-                     window<std::int16_t> destination, border mode = border::mirrored) {
+inline void convolve(window<const std::uint8_t> source, const kernel<std::int16_t>& k, window<std::int16_t> destination,
+                     border mode = border::mirrored) {
     kip_filterConvolveParams params = detail::convolve_params(mode);
     check(kip_filterConvolveWindow8_16s_16s(source.get(), &params, k.get(), destination.get()));
 }

@@ -17,16 +17,16 @@ KIP_EXTERN_C_BEGIN
 #define kip_errOffsetValueRange ((kip_status)0x80000ea7)        /* offset value outside -255..255 */
 
 /* Codes of the platform layer that kip interprets or returns. */
-#define kip_errNotAvailable ((kip_status)0x80000601)   /* optimised path does not serve the call */
-#define kip_errMemoryOverlap ((kip_status)0x800006a1)  /* two windows share pixel memory */
-#define kip_errRectEmpty ((kip_status)0x80000562)      /* trimming left nothing */
-#define ksys_errOutOfMemory ((kip_status)0x80000510)   /* allocation failed (or was made to fail) */
-#define ksys_errCancelled ((kip_status)0x80000530)     /* the attention check saw a cancellation request */
+#define kip_errNotAvailable ((kip_status)0x80000601)     /* optimised path does not serve the call */
+#define kip_errMemoryOverlap ((kip_status)0x800006a1)    /* two windows share pixel memory */
+#define kip_errRectEmpty ((kip_status)0x80000562)        /* trimming left nothing */
+#define ksys_errOutOfMemory ((kip_status)0x80000510)     /* allocation failed (or was made to fail) */
+#define ksys_errCancelled ((kip_status)0x80000530)       /* the attention check saw a cancellation request */
 #define kstd_errInvalidArgument ((kip_status)0x80000540) /* argument outside what the call accepts */
-#define kstd_errIndexRange ((kip_status)0x80000541)    /* index outside a vector or an empty vector */
-#define kimg_errDepthMismatch ((kip_status)0x80000542) /* image or window of the wrong pixel depth */
-#define kimg_errSizeMismatch ((kip_status)0x80000543)  /* windows of different sizes */
-#define ksys_errThread ((kip_status)0x80000550)        /* a worker thread could not be started */
+#define kstd_errIndexRange ((kip_status)0x80000541)      /* index outside a vector or an empty vector */
+#define kimg_errDepthMismatch ((kip_status)0x80000542)   /* image or window of the wrong pixel depth */
+#define kimg_errSizeMismatch ((kip_status)0x80000543)    /* windows of different sizes */
+#define ksys_errThread ((kip_status)0x80000550)          /* a worker thread could not be started */
 
 /* Border modes: the first field of every filter's parameter record. */
 #define kip_filterBorderClipped 0u
@@ -38,9 +38,7 @@ static inline int kip_status_isFailure(kip_status status) { return (((uint32_t)s
 
 /* Fall-back rule: 1 when the low 16 bits lie in 0x600..0x61F (bit 31 is not consulted);
    the caller then runs the general path for the same call. */
-static inline int kip_status_isNotAvailable(kip_status status) {
-    return ((((uint32_t)status) & 0xFFFFu) >> 5) == 48u;
-}
+static inline int kip_status_isNotAvailable(kip_status status) { return ((((uint32_t)status) & 0xFFFFu) >> 5) == 48u; }
 
 /* Name of a status code ("kip_errBadMode", "success", ...). Unknown codes get "unknown status".
    Always succeeds; name must not be null. */

@@ -59,8 +59,8 @@ KIP_API kip_status kip_filterCommon_gcrWindow(const kimg_windowConst* source, co
 /* The same with W the source image's window and clip the destination image's window. */
 KIP_API kip_status kip_filterCommon_gcr(const kimg_imageConst* source, const kimg_imageConst* destination,
                                         const kstd_pair32* kernelSize, const kstd_pair32* kernelOffset,
-                                        kstd_rect32* centre, kstd_rect32* top, kstd_rect32* bottom,
-                                        kstd_rect32* left, kstd_rect32* right);
+                                        kstd_rect32* centre, kstd_rect32* top, kstd_rect32* bottom, kstd_rect32* left,
+                                        kstd_rect32* right);
 
 KIP_EXTERN_C_END
 

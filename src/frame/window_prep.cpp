@@ -69,9 +69,8 @@ extern "C" kip_status kip_filterInitializeWindow_(const kimg_imageConst* source,
 
 kip_status kip_filterInitializeGCRWindow_(const kimg_windowConst* source, const kimg_windowConst* mask,
                                           const kimg_window* destination, kimg_windowConst* outSource,
-                                          kimg_windowConst* outMask, kimg_window* outDestination,
-                                          uint32_t* nothingToDo, uint32_t* maskUsed, uint32_t* overlap,
-                                          kimg_image* scratch, uint32_t depth) {
+                                          kimg_windowConst* outMask, kimg_window* outDestination, uint32_t* nothingToDo,
+                                          uint32_t* maskUsed, uint32_t* overlap, kimg_image* scratch, uint32_t depth) {
     KIP_REQUIRE(source);
     KIP_REQUIRE(destination);
     KIP_REQUIRE(outSource);
@@ -162,8 +161,8 @@ namespace {
 
 kip_status prepareAndPrefill(const kimg_windowConst* source, const kimg_windowConst* mask,
                              const kimg_window* destination, kimg_windowConst* outSource, kimg_windowConst* outMask,
-                             kimg_window* outDestination, uint32_t* nothingToDo, uint32_t* maskUsed,
-                             uint32_t* overlap, kimg_image* scratch, uint32_t depth) {
+                             kimg_window* outDestination, uint32_t* nothingToDo, uint32_t* maskUsed, uint32_t* overlap,
+                             kimg_image* scratch, uint32_t depth) {
     kip_status s = kip_filterInitializeGCRWindow_(source, mask, destination, outSource, outMask, outDestination,
                                                   nothingToDo, maskUsed, overlap, scratch, depth);
     if (kip::failed(s) || *nothingToDo || !*maskUsed) return s;

@@ -5,6 +5,5 @@
 
 kip_status kip_filterInitializeGCRWindow_(const kimg_windowConst* source, const kimg_windowConst* mask,
                                           const kimg_window* destination, kimg_windowConst* outSource,
-                                          kimg_windowConst* outMask, kimg_window* outDestination,
-                                          uint32_t* nothingToDo, uint32_t* maskUsed, uint32_t* overlap,
-                                          kimg_image* scratch, uint32_t depth);
+                                          kimg_windowConst* outMask, kimg_window* outDestination, uint32_t* nothingToDo,
+                                          uint32_t* maskUsed, uint32_t* overlap, kimg_image* scratch, uint32_t depth);

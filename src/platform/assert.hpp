@@ -4,18 +4,18 @@
 
 #include "kip/platform/system.h"
 
-#define KIP_ASSERT(cond)                  \
-    do {                                  \
+#define KIP_ASSERT(cond)                     \
+    do {                                     \
         if (!(cond)) kstd_assert_(__LINE__); \
     } while (0)
 
 // Required pointer argument: null goes to the assertion handler, then the call fails.
-#define KIP_REQUIRE(ptr)                              \
-    do {                                              \
-        if ((ptr) == nullptr) {                       \
-            kstd_assert_(__LINE__);                   \
-            return kstd_errInvalidArgument;           \
-        }                                             \
+#define KIP_REQUIRE(ptr)                    \
+    do {                                    \
+        if ((ptr) == nullptr) {             \
+            kstd_assert_(__LINE__);         \
+            return kstd_errInvalidArgument; \
+        }                                   \
     } while (0)
 
 namespace kip {

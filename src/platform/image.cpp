@@ -307,8 +307,7 @@ kip_status kimg_image_setXform(kimg_image* image, const kimg_xform* xform) {
     return 0;
 }
 
-kip_status kimg_imageConst_gcr(const kimg_imageConst* a, const kimg_imageConst* b, kstd_rect32* rect,
-                               uint32_t* empty) {
+kip_status kimg_imageConst_gcr(const kimg_imageConst* a, const kimg_imageConst* b, kstd_rect32* rect, uint32_t* empty) {
     KIP_REQUIRE(a);
     KIP_REQUIRE(b);
     KIP_REQUIRE(rect);
@@ -354,8 +353,8 @@ kip_status kimg_window_initWindow(kimg_window* window, const kimg_image* image, 
     return windowOver(window, image, r);
 }
 
-kip_status kimg_windowConst_initWindow(kimg_windowConst* window, const kimg_imageConst* image,
-                                       const kstd_rect32* rect, uint32_t* clipped) {
+kip_status kimg_windowConst_initWindow(kimg_windowConst* window, const kimg_imageConst* image, const kstd_rect32* rect,
+                                       uint32_t* clipped) {
     return kimg_window_initWindow(window, image, rect, clipped);
 }
 

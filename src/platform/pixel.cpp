@@ -1,8 +1,9 @@
 // Pixel copy, fill, comparison and memory-overlap checks over windows.
+#include "kip/platform/pixel.h"
+
 #include <algorithm>
 #include <cstring>
 
-#include "kip/platform/pixel.h"
 #include "platform/assert.hpp"
 #include "platform/image_store.hpp"
 #include "platform/rect.hpp"

@@ -33,13 +33,13 @@ int faultSweep(const std::function<kip_status()>& op,
 // Owning image handle for tests.
 struct Image {
     kimg_image img;
-    Image();                                     // unbound
-    Image(uint32_t depth, const kstd_rect32& r); // zeroed pixels covering r
+    Image();                                      // unbound
+    Image(uint32_t depth, const kstd_rect32& r);  // zeroed pixels covering r
     ~Image();
     Image(const Image&) = delete;
     Image& operator=(const Image&) = delete;
     kimg_window window() const;
-    void* at(int32_t x, int32_t y) const; // client coordinates
+    void* at(int32_t x, int32_t y) const;  // client coordinates
     uint8_t& p8(int32_t x, int32_t y) const { return *static_cast<uint8_t*>(at(x, y)); }
     uint16_t& p16(int32_t x, int32_t y) const { return *static_cast<uint16_t*>(at(x, y)); }
     void fillRandom(std::mt19937& rng, uint32_t maxValue = 0xFFFFFFFFu);

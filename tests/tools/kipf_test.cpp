@@ -77,7 +77,8 @@ Raster randomRaster(int32_t w, int32_t h, int bits, unsigned seed) {
 
 // What the library gives on the raster's pixels, encoded as kipf writes it.
 template <class W>
-Raster expected(const Raster& in, int32_t kw, int32_t kh, std::vector<W> weights, kip::border mode, bool offset8 = false) {
+Raster expected(const Raster& in, int32_t kw, int32_t kh, std::vector<W> weights, kip::border mode,
+                bool offset8 = false) {
     auto src = kip::image<const uint8_t>::wrap(std::span<const uint8_t>(in.grey8), in.width, in.height);
     auto result = kip::convolve(src, kip::kernel<W>(kw, kh, weights), mode);
     auto v = result.view();
@@ -85,9 +86,12 @@ Raster expected(const Raster& in, int32_t kw, int32_t kh, std::vector<W> weights
     for (int32_t y = 0; y < v.height(); ++y)
         for (int32_t x = 0; x < v.width(); ++x) {
             std::size_t at = static_cast<std::size_t>(y * v.width() + x);
-            if (sizeof(W) == 1) out.grey8[at] = static_cast<uint8_t>(v(x, y));
-            else if (offset8) out.grey8[at] = static_cast<uint8_t>(128 + v(x, y) / 2);
-            else out.grey16[at] = static_cast<uint16_t>(32768 + v(x, y));
+            if (sizeof(W) == 1)
+                out.grey8[at] = static_cast<uint8_t>(v(x, y));
+            else if (offset8)
+                out.grey8[at] = static_cast<uint8_t>(128 + v(x, y) / 2);
+            else
+                out.grey16[at] = static_cast<uint16_t>(32768 + v(x, y));
         }
     return out;
 }
@@ -138,7 +142,8 @@ TEST_F(Kipf, ConvolveWritesWhatTheLibraryComputes) {
     Result r = run({"convolve", "--size", "5x3", "in.png", "box.png"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out + r.err, "");
-    expectSame(kipf::readImage(path("box.png")), expected<uint8_t>(in, 5, 3, std::vector<uint8_t>(15, 1), kip::border::mirrored));
+    expectSame(kipf::readImage(path("box.png")),
+               expected<uint8_t>(in, 5, 3, std::vector<uint8_t>(15, 1), kip::border::mirrored));
 
     ASSERT_EQ(run({"convolve", "--kernel", "sobel-x", "--border", "clip", "in.pgm", "sx.pgm"}).status, 0);
     expectSame(kipf::readImage(path("sx.pgm")), expected<int16_t>(in, 3, 3, kSobelX, kip::border::clipped));
@@ -179,8 +184,10 @@ TEST_F(Kipf, SeveralInputsGoToTheOutputFolderQuietly) {
     Result r = run({"convolve", "--size", "3", "a.png", "lost.png", "b.pgm", "--out-dir", "out"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "kipf: lost.png: cannot open: No such file or directory\n");  // no progress line: not a terminal
-    expectSame(kipf::readImage(path("out/a.png")), expected<uint8_t>(a, 3, 3, std::vector<uint8_t>(9, 1), kip::border::mirrored));
-    expectSame(kipf::readImage(path("out/b.pgm")), expected<uint8_t>(b, 3, 3, std::vector<uint8_t>(9, 1), kip::border::mirrored));
+    expectSame(kipf::readImage(path("out/a.png")),
+               expected<uint8_t>(a, 3, 3, std::vector<uint8_t>(9, 1), kip::border::mirrored));
+    expectSame(kipf::readImage(path("out/b.pgm")),
+               expected<uint8_t>(b, 3, 3, std::vector<uint8_t>(9, 1), kip::border::mirrored));
 }
 
 TEST_F(Kipf, GaussIsCentredAndSymmetric) {
@@ -248,29 +255,45 @@ TEST_F(Kipf, FailuresExplainThemselvesAndLeaveNoOutput) {
     } cases[] = {
         {{"convolve", "missing.png", "out.png"}, 1, "missing.png: cannot open: No such file or directory"},
         {{"convolve", "bad.png", "out.png"}, 1, "bad.png: corrupt PNG"},
-        {{"convolve", "short.pgm", "out.png"}, 1, "short.pgm: truncated PGM data (16 bytes of pixels expected, 3 found)"},
+        {{"convolve", "short.pgm", "out.png"},
+         1,
+         "short.pgm: truncated PGM data (16 bytes of pixels expected, 3 found)"},
         {{"convolve", "deep.png", "out.png"}, 1, "deep.png: convolve reads 8-bit images; this one is 16-bit"},
         {{"convolve", "--mask", "small.png", "in.png", "out.png"}, 1, "small.png: mask is 4x4 but in.png is 8x8"},
-        {{"convolve", "--roi", "4,4,5,5", "in.png", "out.png"}, 1, "in.png: --roi 4,4,5,5 reaches outside the 8x8 image"},
-        {{"convolve", "--kernel", "odd.txt", "in.png", "out.png"}, 1, "odd.txt: kernel is 2x2; width and height must be odd"},
+        {{"convolve", "--roi", "4,4,5,5", "in.png", "out.png"},
+         1,
+         "in.png: --roi 4,4,5,5 reaches outside the 8x8 image"},
+        {{"convolve", "--kernel", "odd.txt", "in.png", "out.png"},
+         1,
+         "odd.txt: kernel is 2x2; width and height must be odd"},
         {{"convolve", "--size", "9x9", "--border", "clip", "in.png", "out.png"}, 1, "in.png: nothing to filter"},
         {{"convolve", "alpha.png", "out.png"}, 1, "alpha.png: grey with an alpha channel image"},
-        {{"convolve", "--kernel", "ragged.txt", "in.png", "out.png"}, 1, "ragged.txt:2: row of 2 weights, the first had 3"},
+        {{"convolve", "--kernel", "ragged.txt", "in.png", "out.png"},
+         1,
+         "ragged.txt:2: row of 2 weights, the first had 3"},
         {{"convolve", "--kernel", "word.txt", "in.png", "out.png"}, 1, "word.txt:2: 'x' is not a weight"},
         {{"convolve", "--kernel", "none.txt", "in.png", "out.png"}, 1, "none.txt: cannot open kernel file"},
-        {{"convolve", "in.png", "no/such/dir/out.png"}, 1, "no/such/dir/out.png: cannot write: No such file or directory"},
+        {{"convolve", "in.png", "no/such/dir/out.png"},
+         1,
+         "no/such/dir/out.png: cannot write: No such file or directory"},
         {{"convolve", "in.png", "taken.png"}, 1, "taken.png: cannot write: Is a directory"},
         {{"convolve", "--size", "4x4", "in.png", "out.png"}, 2, "convolve: --size 4x4: width and height must be odd"},
         {{"convolve", "--size", "abc", "in.png", "out.png"}, 2, "convolve: --size abc: expected WIDTHxHEIGHT"},
         {{"convolve", "--border", "wrap", "in.png", "out.png"}, 2, "convolve: --border wrap: expected mirror or clip"},
-        {{"convolve", "--kernel", "sobel-x", "--size", "5x5", "in.png", "out.png"}, 2, "convolve: --kernel sobel-x is 3x3"},
+        {{"convolve", "--kernel", "sobel-x", "--size", "5x5", "in.png", "out.png"},
+         2,
+         "convolve: --kernel sobel-x is 3x3"},
         {{"convolve", "--frobnicate", "in.png", "out.png"}, 2, "convolve: unknown option --frobnicate"},
         {{"convolve", "in.png"}, 2, "convolve: expected INPUT OUTPUT"},
         {{"convolve", "in.png", "out.jpg"}, 2, "convolve: out.jpg: unknown output format"},
         {{"convolve", "--threads", "-1", "in.png", "out.png"}, 2, "convolve: --threads -1: expected a whole number"},
-        {{"convolve", "--signed", "raw", "in.png", "out.png"}, 2, "convolve: --signed raw: expected offset16 or offset8"},
+        {{"convolve", "--signed", "raw", "in.png", "out.png"},
+         2,
+         "convolve: --signed raw: expected offset16 or offset8"},
         {{"convolve", "--roi", "1,2,3", "in.png", "out.png"}, 2, "convolve: --roi 1,2,3: expected X,Y,WIDTH,HEIGHT"},
-        {{"convolve", "in.png", "sub/in.png", "-o", "out"}, 2, "convolve: two inputs would both be written to out/in.png"},
+        {{"convolve", "in.png", "sub/in.png", "-o", "out"},
+         2,
+         "convolve: two inputs would both be written to out/in.png"},
         {{"sharpen", "in.png", "out.png"}, 2, "unknown command 'sharpen'"},
     };
     for (const Case& c : cases) {
@@ -285,12 +308,14 @@ TEST_F(Kipf, FailuresExplainThemselvesAndLeaveNoOutput) {
 }
 
 TEST_F(Kipf, HelpAndVersionOnEveryLevel) {
-    for (const auto& args : std::vector<std::vector<std::string>>{{"--help"}, {"convolve", "--help"}, {"demo", "-h"}, {"help", "convolve"}}) {
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"--help"}, {"convolve", "--help"}, {"demo", "-h"}, {"help", "convolve"}}) {
         Result r = run(args);
         EXPECT_EQ(r.status, 0) << args[0];
         EXPECT_NE(r.out.find("examples:\n  kipf "), std::string::npos) << r.out;
     }
-    EXPECT_NE(run({"convolve", "--help"}).out.find("offset16 (default)  16-bit image holding 32768 + value"), std::string::npos);
+    EXPECT_NE(run({"convolve", "--help"}).out.find("offset16 (default)  16-bit image holding 32768 + value"),
+              std::string::npos);
     EXPECT_EQ(run({"--version"}).out.rfind("kipf 0.", 0), 0u);
     EXPECT_EQ(run({}).status, 2);
 }

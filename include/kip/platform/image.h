@@ -34,11 +34,11 @@ typedef kimg_image kimg_image8Const;
 typedef kimg_image kimg_image16sConst;
 
 typedef struct kimg_window {
-    kstd_rect32 rect;                 /* client coordinates */
-    int32_t stride;                   /* row stride in pixels */
-    int32_t bytesPerPixel;            /* 1 or 2; 0 when unbound */
-    void* pixels;                     /* pixel at (rect.x, rect.y); null when the window is null */
-    const struct kimg_store_* image;  /* null when unbound */
+    kstd_rect32 rect;                /* client coordinates */
+    int32_t stride;                  /* row stride in pixels */
+    int32_t bytesPerPixel;           /* 1 or 2; 0 when unbound */
+    void* pixels;                    /* pixel at (rect.x, rect.y); null when the window is null */
+    const struct kimg_store_* image; /* null when unbound */
 } kimg_window;
 typedef kimg_window kimg_windowConst;
 
@@ -48,8 +48,8 @@ KIP_API kip_status kimg_image_construct(kimg_image* image, uint32_t depth, int32
 KIP_API kip_status kimg_image_constructRect(kimg_image* image, uint32_t depth, const kstd_rect32* rect);
 /* Refers to caller memory: rect in client coordinates, stride in pixels (>= width), pixels at
    the rectangle's top-left. The caller keeps the memory alive while any handle refers to it. */
-KIP_API kip_status kimg_image_constructWrap(kimg_image* image, uint32_t depth, const kstd_rect32* rect,
-                                            int32_t stride, void* pixels);
+KIP_API kip_status kimg_image_constructWrap(kimg_image* image, uint32_t depth, const kstd_rect32* rect, int32_t stride,
+                                            void* pixels);
 KIP_API kip_status kimg_image_constructUnbound(kimg_image* image);
 KIP_API kip_status kimg_imageConst_constructUnbound(kimg_imageConst* image);
 KIP_API kip_status kimg_image_constructCopy(kimg_image* image, const kimg_image* source); /* shares pixels */
@@ -104,14 +104,13 @@ KIP_API kip_status kimg_window_initWindow(kimg_window* window, const kimg_image*
 KIP_API kip_status kimg_windowConst_initWindow(kimg_windowConst* window, const kimg_imageConst* image,
                                                const kstd_rect32* rect, uint32_t* clipped);
 /* out = source restricted to (x, y, width, height); out and source may be the same record. */
-KIP_API kip_status kimg_window_window(kimg_window* out, const kimg_window* source, int32_t x, int32_t y,
-                                      int32_t width, int32_t height, uint32_t* clipped);
-KIP_API kip_status kimg_windowConst_window(kimg_windowConst* out, const kimg_windowConst* source, int32_t x,
-                                           int32_t y, int32_t width, int32_t height, uint32_t* clipped);
+KIP_API kip_status kimg_window_window(kimg_window* out, const kimg_window* source, int32_t x, int32_t y, int32_t width,
+                                      int32_t height, uint32_t* clipped);
+KIP_API kip_status kimg_windowConst_window(kimg_windowConst* out, const kimg_windowConst* source, int32_t x, int32_t y,
+                                           int32_t width, int32_t height, uint32_t* clipped);
 /* window restricted in place to rect. */
 KIP_API kip_status kimg_window_windowRect(kimg_window* window, const kstd_rect32* rect, uint32_t* clipped);
-KIP_API kip_status kimg_windowConst_windowRect(kimg_windowConst* window, const kstd_rect32* rect,
-                                               uint32_t* clipped);
+KIP_API kip_status kimg_windowConst_windowRect(kimg_windowConst* window, const kstd_rect32* rect, uint32_t* clipped);
 /* isNull = 1 when the window has no pixels (unbound windows are null too). */
 KIP_API kip_status kimg_window_getIsNull(const kimg_window* window, uint32_t* isNull);
 KIP_API kip_status kimg_windowConst_getIsNull(const kimg_windowConst* window, uint32_t* isNull);

@@ -43,57 +43,57 @@ KIP_API kip_status kstd_pair32_initNull(kstd_pair32* pair);
    getSize32 and the *Size32 accessors give 32-bit counts. new/newClone/delete are the heap
    variants: new destroys what *pp holds first; newClone with a null source acts as delete;
    delete on a null pointer returns 0. */
-#define KSTD_DECLARE_TYPED_VECTOR(V, T)                                                                   \
-    typedef struct V {                                                                                     \
-        kstd_vector_ base;                                                                                 \
-    } V;                                                                                                   \
-    KIP_API kip_status V##_construct(V* v, intptr_t count);                                               \
-    KIP_API kip_status V##_constructEmpty(V* v);                                                          \
-    KIP_API kip_status V##_constructWithMtable(V* v, intptr_t count, const kstd_vectorMtable* mtable);    \
-    KIP_API kip_status V##_constructEmptyWithMtable(V* v, const kstd_vectorMtable* mtable);               \
-    KIP_API kip_status V##_constructUninit(V* v, intptr_t count);                                         \
-    KIP_API kip_status V##_constructFill(V* v, intptr_t count, const T* element);                         \
-    KIP_API kip_status V##_constructFromBlock(V* v, const T* block, intptr_t count);                      \
-    KIP_API kip_status V##_constructCopy(V* v, const V* source);                                          \
-    KIP_API kip_status V##_assign(V* v, const V* source);                                                 \
-    KIP_API kip_status V##_assignElements(V* v, const T* elements, intptr_t count);                       \
-    KIP_API kip_status V##_destruct(V* v);                                                                \
-    KIP_API kip_status V##_resize(V* v, intptr_t count);                                                  \
-    KIP_API kip_status V##_resizeUninit(V* v, intptr_t count);                                            \
-    KIP_API kip_status V##_resizeFill(V* v, intptr_t count, const T* element);                            \
-    KIP_API kip_status V##_reserve(V* v, intptr_t capacity);                                              \
-    KIP_API kip_status V##_clear(V* v);                                                                   \
-    KIP_API kip_status V##_clearAndFreeMemory(V* v);                                                      \
-    KIP_API kip_status V##_swap(V* a, V* b);                                                              \
-    KIP_API kip_status V##_append(V* v, const V* source);                                                 \
-    KIP_API kip_status V##_getSize(const V* v, int32_t* size);                                            \
-    KIP_API kip_status V##_getSize32(const V* v, int32_t* size);                                          \
-    KIP_API kip_status V##_getSizeIntPtr(const V* v, intptr_t* size);                                     \
-    KIP_API kip_status V##_getCapacity(const V* v, intptr_t* capacity);                                   \
-    KIP_API kip_status V##_getElementSize(const V* v, intptr_t* elementSize);                             \
-    KIP_API kip_status V##_getBegin(V* v, T** begin);                                                     \
-    KIP_API kip_status V##_getBeginConst(const V* v, const T** begin);                                    \
-    KIP_API kip_status V##_getBeginEnd(V* v, T** begin, T** end);                                         \
-    KIP_API kip_status V##_getBeginEndConst(const V* v, const T** begin, const T** end);                  \
-    KIP_API kip_status V##_getBeginSize(V* v, T** begin, int32_t* size);                                  \
-    KIP_API kip_status V##_getBeginSizeConst(const V* v, const T** begin, int32_t* size);                 \
-    KIP_API kip_status V##_getBeginSize32(V* v, T** begin, int32_t* size);                                \
-    KIP_API kip_status V##_getBeginSize32Const(const V* v, const T** begin, int32_t* size);               \
-    KIP_API kip_status V##_getBeginSizeIntPtr(V* v, T** begin, intptr_t* size);                           \
-    KIP_API kip_status V##_getBeginSizeIntPtrConst(const V* v, const T** begin, intptr_t* size);          \
-    KIP_API kip_status V##_getElement(V* v, intptr_t index, T** element);                                 \
-    KIP_API kip_status V##_getElementConst(const V* v, intptr_t index, const T** element);                \
-    KIP_API kip_status V##_getNextElement(V* v, T* current, T** next);                                    \
-    KIP_API kip_status V##_getNextElementConst(const V* v, const T* current, const T** next);             \
-    KIP_API kip_status V##_insert(V* v, intptr_t index, const T* elements, intptr_t count);               \
-    KIP_API kip_status V##_insertElement(V* v, intptr_t index, const T* element);                         \
-    KIP_API kip_status V##_erase(V* v, intptr_t index, intptr_t count);                                   \
-    KIP_API kip_status V##_eraseElement(V* v, intptr_t index);                                            \
-    KIP_API kip_status V##_pushBack(V* v, const T* element);                                              \
-    KIP_API kip_status V##_popBack(V* v);                                                                 \
-    KIP_API kip_status V##_new(V** pp);                                                                   \
-    KIP_API kip_status V##_newClone(V** pp, const V* source);                                             \
-    KIP_API kip_status V##_delete(V** pp);                                                                \
+#define KSTD_DECLARE_TYPED_VECTOR(V, T)                                                                \
+    typedef struct V {                                                                                 \
+        kstd_vector_ base;                                                                             \
+    } V;                                                                                               \
+    KIP_API kip_status V##_construct(V* v, intptr_t count);                                            \
+    KIP_API kip_status V##_constructEmpty(V* v);                                                       \
+    KIP_API kip_status V##_constructWithMtable(V* v, intptr_t count, const kstd_vectorMtable* mtable); \
+    KIP_API kip_status V##_constructEmptyWithMtable(V* v, const kstd_vectorMtable* mtable);            \
+    KIP_API kip_status V##_constructUninit(V* v, intptr_t count);                                      \
+    KIP_API kip_status V##_constructFill(V* v, intptr_t count, const T* element);                      \
+    KIP_API kip_status V##_constructFromBlock(V* v, const T* block, intptr_t count);                   \
+    KIP_API kip_status V##_constructCopy(V* v, const V* source);                                       \
+    KIP_API kip_status V##_assign(V* v, const V* source);                                              \
+    KIP_API kip_status V##_assignElements(V* v, const T* elements, intptr_t count);                    \
+    KIP_API kip_status V##_destruct(V* v);                                                             \
+    KIP_API kip_status V##_resize(V* v, intptr_t count);                                               \
+    KIP_API kip_status V##_resizeUninit(V* v, intptr_t count);                                         \
+    KIP_API kip_status V##_resizeFill(V* v, intptr_t count, const T* element);                         \
+    KIP_API kip_status V##_reserve(V* v, intptr_t capacity);                                           \
+    KIP_API kip_status V##_clear(V* v);                                                                \
+    KIP_API kip_status V##_clearAndFreeMemory(V* v);                                                   \
+    KIP_API kip_status V##_swap(V* a, V* b);                                                           \
+    KIP_API kip_status V##_append(V* v, const V* source);                                              \
+    KIP_API kip_status V##_getSize(const V* v, int32_t* size);                                         \
+    KIP_API kip_status V##_getSize32(const V* v, int32_t* size);                                       \
+    KIP_API kip_status V##_getSizeIntPtr(const V* v, intptr_t* size);                                  \
+    KIP_API kip_status V##_getCapacity(const V* v, intptr_t* capacity);                                \
+    KIP_API kip_status V##_getElementSize(const V* v, intptr_t* elementSize);                          \
+    KIP_API kip_status V##_getBegin(V* v, T** begin);                                                  \
+    KIP_API kip_status V##_getBeginConst(const V* v, const T** begin);                                 \
+    KIP_API kip_status V##_getBeginEnd(V* v, T** begin, T** end);                                      \
+    KIP_API kip_status V##_getBeginEndConst(const V* v, const T** begin, const T** end);               \
+    KIP_API kip_status V##_getBeginSize(V* v, T** begin, int32_t* size);                               \
+    KIP_API kip_status V##_getBeginSizeConst(const V* v, const T** begin, int32_t* size);              \
+    KIP_API kip_status V##_getBeginSize32(V* v, T** begin, int32_t* size);                             \
+    KIP_API kip_status V##_getBeginSize32Const(const V* v, const T** begin, int32_t* size);            \
+    KIP_API kip_status V##_getBeginSizeIntPtr(V* v, T** begin, intptr_t* size);                        \
+    KIP_API kip_status V##_getBeginSizeIntPtrConst(const V* v, const T** begin, intptr_t* size);       \
+    KIP_API kip_status V##_getElement(V* v, intptr_t index, T** element);                              \
+    KIP_API kip_status V##_getElementConst(const V* v, intptr_t index, const T** element);             \
+    KIP_API kip_status V##_getNextElement(V* v, T* current, T** next);                                 \
+    KIP_API kip_status V##_getNextElementConst(const V* v, const T* current, const T** next);          \
+    KIP_API kip_status V##_insert(V* v, intptr_t index, const T* elements, intptr_t count);            \
+    KIP_API kip_status V##_insertElement(V* v, intptr_t index, const T* element);                      \
+    KIP_API kip_status V##_erase(V* v, intptr_t index, intptr_t count);                                \
+    KIP_API kip_status V##_eraseElement(V* v, intptr_t index);                                         \
+    KIP_API kip_status V##_pushBack(V* v, const T* element);                                           \
+    KIP_API kip_status V##_popBack(V* v);                                                              \
+    KIP_API kip_status V##_new(V** pp);                                                                \
+    KIP_API kip_status V##_newClone(V** pp, const V* source);                                          \
+    KIP_API kip_status V##_delete(V** pp);                                                             \
     KSYS_DECLARE_TYPE_CHECKS(V)
 
 KSTD_DECLARE_TYPED_VECTOR(kstd_vector32s, int32_t)

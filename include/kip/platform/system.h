@@ -58,14 +58,13 @@ KIP_API uint32_t ksys_cleanup_getNextTag(void);
 /* Runs a table on exit: every entry of kind 49/50, and of kind 33/34 only when *status is
    negative, newest first. *count becomes 0. A destructor's failure does not change *status: the
    call's outcome is already decided. Returns *status. */
-KIP_API kip_status ksys_cleanupExecute_(ksys_cleanupEntry* table, int32_t* count, kip_status* status,
-                                        uint32_t tag);
+KIP_API kip_status ksys_cleanupExecute_(ksys_cleanupEntry* table, int32_t* count, kip_status* status, uint32_t tag);
 /* Removes the entry with the given id; runs its destructor when execute is 1. Returns the
    destructor's status (0 when not run); kstd_errIndexRange when no entry has that id;
    kstd_errInvalidArgument when execute is neither 0 nor 1. When the destructor fails and *status
    is success, *status takes the failure. The other entries keep their order. */
-KIP_API kip_status ksys_cleanup_doId_(ksys_cleanupEntry* table, int32_t* count, kip_status* status,
-                                      uint32_t id, uint32_t execute);
+KIP_API kip_status ksys_cleanup_doId_(ksys_cleanupEntry* table, int32_t* count, kip_status* status, uint32_t id,
+                                      uint32_t execute);
 
 /* ---- CPU information ----------------------------------------------------------------------- */
 
@@ -136,16 +135,15 @@ typedef struct kstd_vector_ {
    A failed construct leaves *v unwritten; do not destruct it. */
 KIP_API kip_status kstd_vector__constructWithVtable(kstd_vector_* v, intptr_t elementSize, intptr_t count,
                                                     const kstd_vectorVtable* vtable); /* zeroed */
-KIP_API kip_status kstd_vector__constructWithVtableWithMtable(kstd_vector_* v, intptr_t elementSize,
-                                                              intptr_t count, const kstd_vectorVtable* vtable,
+KIP_API kip_status kstd_vector__constructWithVtableWithMtable(kstd_vector_* v, intptr_t elementSize, intptr_t count,
+                                                              const kstd_vectorVtable* vtable,
                                                               const kstd_vectorMtable* mtable);
 KIP_API kip_status kstd_vector__constructWithVtableUninit(kstd_vector_* v, intptr_t elementSize, intptr_t count,
                                                           const kstd_vectorVtable* vtable);
 KIP_API kip_status kstd_vector__constructFillWithVtable(kstd_vector_* v, intptr_t elementSize, intptr_t count,
                                                         const void* element, const kstd_vectorVtable* vtable);
-KIP_API kip_status kstd_vector__constructFromBlockWithVtable(kstd_vector_* v, intptr_t elementSize,
-                                                             const void* block, intptr_t count,
-                                                             const kstd_vectorVtable* vtable);
+KIP_API kip_status kstd_vector__constructFromBlockWithVtable(kstd_vector_* v, intptr_t elementSize, const void* block,
+                                                             intptr_t count, const kstd_vectorVtable* vtable);
 KIP_API kip_status kstd_vector__constructCopy(kstd_vector_* v, const kstd_vector_* source); /* same tables */
 /* v keeps its own tables; element sizes must match (kstd_errInvalidArgument). */
 KIP_API kip_status kstd_vector__assign(kstd_vector_* v, const kstd_vector_* source);
@@ -155,7 +153,7 @@ KIP_API kip_status kstd_vector__resize(kstd_vector_* v, intptr_t count); /* new 
 KIP_API kip_status kstd_vector__resizeUninit(kstd_vector_* v, intptr_t count);
 KIP_API kip_status kstd_vector__resizeFill(kstd_vector_* v, intptr_t count, const void* element);
 KIP_API kip_status kstd_vector__reserve(kstd_vector_* v, intptr_t capacity);
-KIP_API kip_status kstd_vector__clear(kstd_vector_* v);             /* keeps the capacity */
+KIP_API kip_status kstd_vector__clear(kstd_vector_* v); /* keeps the capacity */
 KIP_API kip_status kstd_vector__clearAndFreeMemory(kstd_vector_* v);
 KIP_API kip_status kstd_vector__swap(kstd_vector_* a, kstd_vector_* b);
 /* Appends the elements of source (same element size) to v. */
@@ -172,14 +170,12 @@ KIP_API kip_status kstd_vector__getBeginEndConst(const kstd_vector_* v, const vo
 KIP_API kip_status kstd_vector__getBeginSize32(kstd_vector_* v, void** begin, int32_t* size);
 KIP_API kip_status kstd_vector__getBeginSize32Const(const kstd_vector_* v, const void** begin, int32_t* size);
 KIP_API kip_status kstd_vector__getBeginSizeIntPtr(kstd_vector_* v, void** begin, intptr_t* size);
-KIP_API kip_status kstd_vector__getBeginSizeIntPtrConst(const kstd_vector_* v, const void** begin,
-                                                        intptr_t* size);
+KIP_API kip_status kstd_vector__getBeginSizeIntPtrConst(const kstd_vector_* v, const void** begin, intptr_t* size);
 KIP_API kip_status kstd_vector__getElement(kstd_vector_* v, intptr_t index, void** element);
 KIP_API kip_status kstd_vector__getElementConst(const kstd_vector_* v, intptr_t index, const void** element);
 /* The element after current (which must point at an element); the end pointer after the last. */
 KIP_API kip_status kstd_vector__getNextElement(kstd_vector_* v, void* current, void** next);
-KIP_API kip_status kstd_vector__getNextElementConst(const kstd_vector_* v, const void* current,
-                                                    const void** next);
+KIP_API kip_status kstd_vector__getNextElementConst(const kstd_vector_* v, const void* current, const void** next);
 /* Inserts count elements copied from elements before index (0..size). */
 KIP_API kip_status kstd_vector__insert(kstd_vector_* v, intptr_t index, const void* elements, intptr_t count);
 KIP_API kip_status kstd_vector__insertElement(kstd_vector_* v, intptr_t index, const void* element);
@@ -193,10 +189,10 @@ KIP_API kip_status kstd_vector__popBack(kstd_vector_* v); /* kstd_errIndexRange 
 
 /* Four do-nothing functions per exported type T; registering an object of T and its destructor
    in a cleanup table passes both through them, which binds both to T at compile time. */
-#define KSYS_DECLARE_TYPE_CHECKS(T)                                                          \
-    KIP_API kip_status ksys_typeCheck_##T(const T* object);                                  \
-    KIP_API kip_status ksys_typeCheckPtr_##T(T* const* objectPointer);                       \
-    KIP_API kip_status ksys_typeCheckFunc_##T(kip_status (*destructor)(T*));                 \
+#define KSYS_DECLARE_TYPE_CHECKS(T)                                          \
+    KIP_API kip_status ksys_typeCheck_##T(const T* object);                  \
+    KIP_API kip_status ksys_typeCheckPtr_##T(T* const* objectPointer);       \
+    KIP_API kip_status ksys_typeCheckFunc_##T(kip_status (*destructor)(T*)); \
     KIP_API kip_status ksys_typeCheckFuncPtr_##T(kip_status (*const* destructorPointer)(T*));
 
 KIP_EXTERN_C_END
