@@ -77,9 +77,7 @@ struct Counters {
         return out;
     }
     bool allRan(int times) const {
-        for (const auto& r : runs)
-            if (r.load() != times) return false;
-        return true;
+        return std::all_of(runs.begin(), runs.end(), [&](const auto& r) { return r.load() == times; });
     }
 };
 
@@ -186,9 +184,7 @@ TEST_F(JobLibrary, FaultSweepOverBuildingAndDispatching) {
         return kip_status_isFailure(s) ? s : b.dispatch();
     };
     auto check = [&](kip_status, int) { EXPECT_TRUE(c.allRan(0)) << "jobs ran although the dispatch failed"; };
-    auto reset = [&] {
-        for (auto& r : c.runs) r = 0;
-    };
+    auto reset = [&] { std::fill(c.runs.begin(), c.runs.end(), 0); };
     EXPECT_EQ(kiptest::faultSweep(op, check, reset), 24);  // 20 blocks, 3 request arrays, 1 result array
 }
 

@@ -2,7 +2,7 @@
 
 namespace kipref {
 
-std::vector<Stretch> maskStretches(const std::vector<uint8_t>& mask, int32_t w, int32_t h) {
+std::vector<Stretch> maskStretches(const std::vector<uint16_t>& mask, int32_t w, int32_t h) {
     std::vector<Stretch> out;
     for (int32_t c = 0; c < w; ++c)
         for (int32_t p = 0; p < h; ++p) {

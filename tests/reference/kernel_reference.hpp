@@ -16,6 +16,6 @@ struct Stretch {
 };
 
 // Scans the half-turned mask (row-major, w x h) column by column, top down.
-std::vector<Stretch> maskStretches(const std::vector<uint8_t>& mask, int32_t w, int32_t h);
+std::vector<Stretch> maskStretches(const std::vector<uint16_t>& mask, int32_t w, int32_t h);
 
 }  // namespace kipref

@@ -1,25 +1,17 @@
 #include "support/test_support.hpp"
 
-#include <cstring>
-
 namespace kiptest {
 namespace {
 int gAsserts = 0;
-int gLastLine = 0;
-void countingHandler(int32_t line) {
-    ++gAsserts;
-    gLastLine = line;
-}
+void countingHandler(int32_t) { ++gAsserts; }
 }  // namespace
 
 AssertCounter::AssertCounter() {
     gAsserts = 0;
-    gLastLine = 0;
     kstd_assert_setHandler(&countingHandler);
 }
 AssertCounter::~AssertCounter() { kstd_assert_setHandler(nullptr); }
 int AssertCounter::count() const { return gAsserts; }
-int AssertCounter::lastLine() const { return gLastLine; }
 
 int faultSweep(const std::function<kip_status()>& op, const std::function<void(kip_status, int)>& check,
                const std::function<void()>& setup, const std::function<void()>& teardown) {
@@ -59,17 +51,36 @@ kimg_window Image::window() const {
     return w;
 }
 void* Image::at(int32_t x, int32_t y) const { return windowPixel(window(), x, y); }
-void Image::fillRandom(std::mt19937& rng, uint32_t maxValue) {
-    kimg_window w = window();
+std::vector<uint16_t> values(const kimg_window& w) {
+    std::vector<uint16_t> v;
     for (int32_t y = w.rect.y; y < w.rect.y + w.rect.height; ++y)
-        for (int32_t x = w.rect.x; x < w.rect.x + w.rect.width; ++x) {
-            uint32_t v = static_cast<uint32_t>(rng());
-            if (maxValue != 0xFFFFFFFFu) v %= (maxValue + 1);
+        for (int32_t x = w.rect.x; x < w.rect.x + w.rect.width; ++x)
+            v.push_back(w.bytesPerPixel == 1 ? *static_cast<uint8_t*>(windowPixel(w, x, y))
+                                             : *static_cast<uint16_t*>(windowPixel(w, x, y)));
+    return v;
+}
+std::vector<uint16_t> Image::values() const { return kiptest::values(window()); }
+void Image::setValues(const std::vector<uint16_t>& values) const {
+    const kimg_window w = window();
+    size_t i = 0;
+    for (int32_t y = w.rect.y; y < w.rect.y + w.rect.height; ++y)
+        for (int32_t x = w.rect.x; x < w.rect.x + w.rect.width; ++x, ++i) {
             if (w.bytesPerPixel == 1)
-                *static_cast<uint8_t*>(windowPixel(w, x, y)) = static_cast<uint8_t>(v);
+                p8(x, y) = uint8_t(values.at(i));
             else
-                *static_cast<uint16_t*>(windowPixel(w, x, y)) = static_cast<uint16_t>(v);
+                p16(x, y) = values.at(i);
         }
+}
+void Image::fillRandom(std::mt19937& rng) const {
+    std::vector<uint16_t> v = values();
+    for (uint16_t& p : v) p = uint16_t(rng());
+    setValues(v);
+}
+
+kimg_window restrict(kimg_window w, const kstd_rect32& r) {
+    uint32_t clipped = 0;
+    EXPECT_EQ(kimg_window_windowRect(&w, &r, &clipped), 0);
+    return w;
 }
 
 }  // namespace kiptest

@@ -18,7 +18,6 @@ public:
     AssertCounter();
     ~AssertCounter();
     int count() const;
-    int lastLine() const;
 };
 
 // Fails the 1st, 2nd, ... allocation of op in turn until op runs without an injected failure.
@@ -40,10 +39,15 @@ struct Image {
     Image& operator=(const Image&) = delete;
     kimg_window window() const;
     void* at(int32_t x, int32_t y) const;  // client coordinates
+    std::vector<uint16_t> values() const;  // window pixels, row by row
+    void setValues(const std::vector<uint16_t>& values) const;
     uint8_t& p8(int32_t x, int32_t y) const { return *static_cast<uint8_t*>(at(x, y)); }
     uint16_t& p16(int32_t x, int32_t y) const { return *static_cast<uint16_t*>(at(x, y)); }
-    void fillRandom(std::mt19937& rng, uint32_t maxValue = 0xFFFFFFFFu);
+    void fillRandom(std::mt19937& rng) const;
 };
+
+// A window's pixels, row by row.
+std::vector<uint16_t> values(const kimg_window& w);
 
 // Pixel of a window at client position (x, y).
 inline void* windowPixel(const kimg_window& w, int32_t x, int32_t y) {
@@ -52,6 +56,20 @@ inline void* windowPixel(const kimg_window& w, int32_t x, int32_t y) {
 }
 
 inline kstd_rect32 rect(int32_t x, int32_t y, int32_t w, int32_t h) { return kstd_rect32{x, y, w, h}; }
+
+// What a getter f(args..., &out) reports; the call must succeed.
+template <class T, class... P, class... A>
+T get(kip_status (*f)(P...), A... args) {
+    T out{};
+    EXPECT_EQ(f(args..., &out), 0);
+    return out;
+}
+inline kstd_rect32 windowOf(const kimg_image& i) { return get<kstd_rect32>(kimg_image_getWindow, &i); }
+inline uint32_t depthOf(const kimg_image& i) { return get<uint32_t>(kimg_image_getDepth, &i); }
+inline bool isBound(const kimg_image& i) { return get<uint32_t>(kimg_image_getIsBound, &i) == 1; }
+
+// w narrowed to r (client coordinates).
+kimg_window restrict(kimg_window w, const kstd_rect32& r);
 
 }  // namespace kiptest
 
