@@ -48,7 +48,7 @@ std::vector<int32_t> edgeWeights(int32_t n) {
     return w;
 }
 
-int64_t divisorOf(const std::vector<int32_t>& w, bool signedKernel) {
+[[maybe_unused]] int64_t divisorOf(const std::vector<int32_t>& w, bool signedKernel) {
     int64_t p = 0, m = 0;
     for (int32_t v : w) (v > 0 ? p : m) += std::abs(v);
     return signedKernel ? std::max(p, m) : p;

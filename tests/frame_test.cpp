@@ -237,6 +237,8 @@ TEST(WindowPreparation, CommonRectangleMaskAndPrefill) {
         src.fillRandom(rng);
         kimg_window s = src.window(), m = mask.window(), d = dst.window(), om = otherMask.window(), nullMask{};
         Prepared p;
+        ASSERT_EQ(p.window(s, nullptr, d, &scratch.img, depth), 0);
+        EXPECT_EQ(dst.values(), std::vector<uint16_t>(30 * 30, 0)) << "no mask, so no prefill";
         ASSERT_EQ(p.window(s, &m, d, &scratch.img, depth), 0);
         EXPECT_TRUE(p.nothing == 0 && p.used == 1 && p.overlap == 0);
         EXPECT_EQ(p.src.rect, rect(5, 2, 15, 8));
@@ -282,13 +284,16 @@ TEST(WindowPreparation, SharedMemoryGoesToScratch) {
             EXPECT_EQ(p.dst.image, scratch.img.store) << c.what;
         }
     }
-    // Windows of one image that do not meet: nothing to do, and nothing else is set.
-    Image scratch;
+    // Windows of one image that do not meet: nothing to do, nothing else set, nothing copied.
+    Image scratch, from(1, rect(0, 0, 4, 4)), to(1, rect(0, 0, 4, 4));
+    kip_pelSet8(&from.img, 9);
     Prepared p;
+    p.src = from.window(), p.dst = to.window();
     ASSERT_EQ(p.window(kiptest::restrict(whole, rect(30, 0, 10, 30)), nullptr,
                        kiptest::restrict(whole, rect(0, 0, 30, 30)), &scratch.img),
               0);
     EXPECT_TRUE(p.nothing == 1 && p.used == 77 && p.overlap == 77);
+    EXPECT_EQ(to.values(), std::vector<uint16_t>(16, 0));
 }
 
 TEST(WindowPreparation, FaultSweepLeavesNothingBehind) {
