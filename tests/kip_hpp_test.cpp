@@ -145,4 +145,21 @@ TEST(KipHpp, ConvolveMatchesTheCInterface) {
     }
 }
 
+TEST(KipHpp, MaskKernelsKeepAPrivateMaskAndCompareByMembers) {
+    std::array<u8, 15> members{0, 1, 0, 1, 1, 1, 0, 1, 0, 1, 1, 1, 0, 0, 0};
+    kip::mask_kernel cross(3, 5, members);
+    members.fill(0);  // the kernel holds its own copy
+    EXPECT_EQ(cross.width(), 3);
+    EXPECT_EQ(cross.height(), 5);
+    EXPECT_FALSE(cross.rectangular());
+    EXPECT_EQ(cross.mask().view()(0, 0), 0);
+    EXPECT_NE(cross.mask().view()(1, 0), 0);
+    kip::mask_kernel copy = cross;
+    EXPECT_TRUE(copy == cross);
+    copy = kip::mask_kernel(3, 5);
+    EXPECT_TRUE(copy.rectangular());
+    EXPECT_FALSE(copy == cross);
+    EXPECT_EQ(thrown([] { kip::mask_kernel(4, 3); }), kip_errKernelSizeNotOdd);
+}
+
 }  // namespace
