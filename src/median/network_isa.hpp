@@ -1,0 +1,29 @@
+// What the sorting-network median hands to its instruction-set kernels. Plain data only: this
+// header is included by files built with different instruction sets.
+#pragma once
+
+#include <cstdint>
+
+namespace kip::median {
+
+// Central selection over `width` columns: out row j (rows `pitch` pixels apart) receives, per
+// column, the value of rank (n - k) / 2 + j among the n inputs. Inputs are read in whole blocks
+// from column 0 up to max(width, lanes); for k > 1 the output rows are written the same way, for
+// k = 1 exactly `width` pixels are written. Returns false, writing nothing, when no network
+// serves (n, k).
+template <class T>
+using SelectFn = bool (*)(const T* const* in, int32_t n, T* out, intptr_t pitch, int32_t k, int32_t width);
+
+struct NetworkIsa {
+    SelectFn<uint8_t> select8;  // null when the set has no 8-bit kernels
+    SelectFn<uint16_t> select16;
+    int32_t lanes8;  // pixels per block
+    int32_t lanes16;
+};
+
+extern const NetworkIsa kNetworkSse2;    // 8-bit
+extern const NetworkIsa kNetworkSse41;   // 16-bit (unsigned 16-bit min/max)
+extern const NetworkIsa kNetworkAvx2;    // both
+extern const NetworkIsa kNetworkAvx512;  // both, AVX-512BW
+
+}  // namespace kip::median

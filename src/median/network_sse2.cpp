@@ -1,0 +1,33 @@
+// SSE2 kernels of the sorting-network median: 16 pixels per step, 8-bit only (SSE2 has no
+// unsigned 16-bit min/max). The baseline for every x86-64 processor.
+#include "median/network_kernels.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+
+namespace {
+
+struct U8 {
+    using T = uint8_t;
+    using Vec = __m128i;
+    static constexpr int32_t kLanes = 16;
+    static Vec load(const T* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+    static void store(T* p, Vec v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+    static Vec min(Vec a, Vec b) { return _mm_min_epu8(a, b); }
+    static Vec max(Vec a, Vec b) { return _mm_max_epu8(a, b); }
+};
+
+}  // namespace
+
+namespace kip::median {
+const NetworkIsa kNetworkSse2 = {&NetworkKernels<U8>::select, nullptr, U8::kLanes, 0};
+}
+
+#else
+
+namespace kip::median {
+// Not built for x86-64: no kernels; the driver never selects them.
+const NetworkIsa kNetworkSse2 = {nullptr, nullptr, 0, 0};
+}  // namespace kip::median
+
+#endif

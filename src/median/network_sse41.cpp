@@ -1,0 +1,31 @@
+// SSE4.1 kernels of the sorting-network median: 8 pixels per step, 16-bit (pminuw/pmaxuw).
+#include "median/network_kernels.hpp"
+
+#if defined(__SSE4_1__)
+#include <smmintrin.h>
+
+namespace {
+
+struct U16 {
+    using T = uint16_t;
+    using Vec = __m128i;
+    static constexpr int32_t kLanes = 8;
+    static Vec load(const T* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+    static void store(T* p, Vec v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+    static Vec min(Vec a, Vec b) { return _mm_min_epu16(a, b); }
+    static Vec max(Vec a, Vec b) { return _mm_max_epu16(a, b); }
+};
+
+}  // namespace
+
+namespace kip::median {
+const NetworkIsa kNetworkSse41 = {nullptr, &NetworkKernels<U16>::select, 0, U16::kLanes};
+}
+
+#else
+
+namespace kip::median {
+const NetworkIsa kNetworkSse41 = {nullptr, nullptr, 0, 0};
+}
+
+#endif
