@@ -1,0 +1,179 @@
+// Flat engine: rectangles separably (a horizontal pass per source row into a ring of row buffers,
+// then a vertical pass over the ring per destination row); other element masks through the rank
+// filter.
+#include "frame/cleanup.hpp"
+#include "morphology/variants.hpp"
+#include "platform/assert.hpp"
+
+using kip::Cleanup;
+using kip::failed;
+using namespace kip::morphology;
+
+namespace kip::morphology {
+
+int64_t ringPitch(int64_t width) {
+    static constexpr int64_t kLines[] = {5,   11,  17,  23,  37,  67,   101,  131, 167,
+                                         193, 257, 389, 521, 769, 1031, 2053, 4219};
+    int64_t n = (width + 78) >> 6;  // 64-byte lines holding width + 15 pixels
+    for (int64_t lines : kLines)
+        if (lines >= n) {
+            n = lines;
+            break;
+        }
+    return 64 * n;
+}
+
+}  // namespace kip::morphology
+
+namespace {
+
+// Scratch above this is refused as an allocation failure rather than computed in size_t.
+constexpr uint64_t kMaxScratchBytes = uint64_t{1} << 46;
+
+template <class V>
+class Separable {
+    using T = typename V::Pixel;
+
+public:
+    Separable(const kimg_windowConst& source, const kimg_windowConst* mask, int32_t ew, int32_t eh, int32_t dilate,
+              const kimg_window& output)
+        : s_(source), mask_(mask), d_(output), ew_(ew), eh_(eh), dilate_(dilate) {}
+
+    kip_status run() {
+        const int32_t width = s_.rect.width, height = s_.rect.height;
+        const int32_t half = ((eh_ - 1) >> 1) < height ? (eh_ - 1) >> 1 : height;
+        slots_ = eh_ < height ? eh_ : height;
+        pitch_ = ringPitch(width);
+        const uint64_t padded = uint64_t(width) + 2 * uint64_t(ew_) + 16;
+        const uint64_t ringBytes = uint64_t(pitch_) * uint64_t(slots_) * sizeof(T);
+        if (ringBytes > kMaxScratchBytes || padded * sizeof(T) > kMaxScratchBytes) return ksys_errOutOfMemory;
+
+        Cleanup<3> c;
+        void* block = nullptr;
+        kip_status s = ksys_memory_alloc_internal(size_t(ringBytes), &block);
+        if (failed(s)) return c.finish(s);
+        ring_ = static_cast<T*>(block);
+        c.addBlock(ksys_cleanupFreeAlways, &ring_);
+        s = ksys_memory_alloc_internal(size_t(padded * sizeof(T)), &block);
+        if (failed(s)) return c.finish(s);
+        padded_ = static_cast<T*>(block);
+        c.addBlock(ksys_cleanupFreeAlways, &padded_);
+        const T neutral = dilate_ ? T(0) : T(~T(0));
+        for (uint64_t i = 0; i < padded; ++i) padded_[i] = neutral;
+        if (mask_) {
+            s = ksys_memory_alloc_internal(size_t(padded), &block);
+            if (failed(s)) return c.finish(s);
+            paddedMask_ = static_cast<uint8_t*>(block);
+            c.addBlock(ksys_cleanupFreeAlways, &paddedMask_);
+            s = ksys_memory_fill(paddedMask_, 0, size_t(padded));
+            if (failed(s)) return c.finish(s);
+        }
+
+        int32_t y = 0;
+        // Phase 1: the first eh - 1 rows; destination rows start once half rows are in.
+        for (; y < eh_ - 1 && y < height && !failed(s); ++y) {
+            s = rowStep(y, ring_ + int64_t{y} * pitch_);
+            if (!failed(s) && y >= half) s = colStep(y - half, y + 1, 0);
+        }
+        // Phase 2: steady state over the full ring.
+        for (; y < height && !failed(s); ++y) {
+            if ((y & 255) == 0) {
+                s = ksys_attention_check();
+                if (failed(s)) break;
+            }
+            s = rowStep(y, ring_ + int64_t{y % slots_} * pitch_);
+            if (!failed(s)) s = colStep(y - half, slots_, (y + 1) % slots_);
+        }
+        // Phase 3: the bottom rows from what the ring still holds.
+        for (y = height; y < height + half && !failed(s); ++y) {
+            const int64_t left = int64_t{eh_} + height - y - 1;
+            const int32_t count = left < slots_ ? int32_t(left) : slots_;
+            int32_t start = (y + 1 - eh_) % slots_;
+            if (start < 0) start += slots_;
+            s = colStep(y - half, count, start);
+        }
+        return c.finish(s);
+    }
+
+private:
+    kip_status rowStep(int32_t y, T* out) {
+        kip_status s = kip_errNotAvailable;
+        if (mask_) {
+            if (!kip::optimizationInhibited(V::kLabelRowMasked.text))
+                s = V::rowMaskedVector(&s_, mask_, y, ew_, dilate_, out, padded_, paddedMask_);
+            if (kip_status_isNotAvailable(s)) s = V::rowMasked(&s_, mask_, y, ew_, dilate_, out);
+        } else {
+            if (!kip::optimizationInhibited(V::kLabelRow.text)) s = V::rowVector(&s_, y, ew_, dilate_, out, padded_);
+            if (kip_status_isNotAvailable(s)) s = V::row(&s_, y, ew_, dilate_, out);
+        }
+        return s;
+    }
+
+    kip_status colStep(int32_t outRow, int32_t count, int32_t start) {
+        kip_status s = kip_errNotAvailable;
+        const int32_t pitch = int32_t(pitch_);
+        if (!kip::optimizationInhibited(V::kLabelCol.text))
+            s = V::colVector(&s_, mask_, ring_, &d_, pitch, slots_, count, start, outRow, dilate_);
+        if (kip_status_isNotAvailable(s))
+            s = V::col(&s_, mask_, ring_, &d_, pitch, slots_, count, start, outRow, dilate_);
+        return s;
+    }
+
+    const kimg_windowConst& s_;
+    const kimg_windowConst* mask_;
+    const kimg_window& d_;
+    int32_t ew_, eh_, dilate_;
+    int32_t slots_ = 0;
+    int64_t pitch_ = 0;
+    T* ring_ = nullptr;
+    T* padded_ = nullptr;
+    uint8_t* paddedMask_ = nullptr;
+};
+
+template <class V>
+kip_status flat(const kimg_windowConst* source, const kimg_windowConst* mask, const kip_filterMorphologyParams* params,
+                const kip_filterMorphologyStructuringElement* element, int32_t dilate, const kimg_window* output) {
+    KIP_REQUIRE(source);
+    KIP_REQUIRE(params);
+    KIP_REQUIRE(element);
+    KIP_REQUIRE(output);
+    kstd_pair32 size;
+    uint32_t rectangular = 0, isFlat = 0;
+    kip_status s = kip_filterMorphologyStructuringElement_getSize(element, &size);
+    if (!failed(s)) s = kip_filterMorphologyStructuringElement_getIsRectangular(element, &rectangular);
+    if (!failed(s)) s = kip_filterMorphologyStructuringElement_getIsFlat(element, &isFlat);
+    if (failed(s)) return s;
+    if (!(rectangular && isFlat)) return V::rankRoute(source, mask, params, element, dilate, output);
+
+    uint32_t maskNull = 1;
+    if (mask) {
+        s = kimg_windowConst_getIsNull(mask, &maskNull);
+        if (failed(s)) return s;
+    }
+    uint32_t sourceNull = 0;
+    s = kimg_windowConst_getIsNull(source, &sourceNull);
+    if (failed(s) || sourceNull) return s;
+    KIP_ASSERT(output->rect.width == source->rect.width && output->rect.height == source->rect.height);
+    Separable<V> engine(*source, maskNull ? nullptr : mask, size.x, size.y, dilate != 0 ? 1 : 0, *output);
+    return engine.run();
+}
+
+}  // namespace
+
+extern "C" {
+
+kip_status kip_filterMorphologyFlat8_(const kimg_windowConst* source, const kimg_windowConst* mask,
+                                      const kip_filterMorphologyParams* params,
+                                      const kip_filterMorphologyStructuringElement* element, int32_t dilate,
+                                      const kimg_window* output) {
+    return flat<Variant8>(source, mask, params, element, dilate, output);
+}
+
+kip_status kip_filterMorphologyFlat16_(const kimg_windowConst* source, const kimg_windowConst* mask,
+                                       const kip_filterMorphologyParams* params,
+                                       const kip_filterMorphologyStructuringElement* element, int32_t dilate,
+                                       const kimg_window* output) {
+    return flat<Variant16>(source, mask, params, element, dilate, output);
+}
+
+}  // extern "C"
