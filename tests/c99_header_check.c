@@ -14,5 +14,10 @@ int main(void) {
     kip_status_getName(kip_errBadMode, &name);
     printf("%s %d %d\n", name, (int)window.rect.width, (int)s);
     kimg_image_destruct(&image);
+    /* The library's version is the one its headers carry. */
+    uint32_t major = 99, minor = 99, patch = 99;
+    if (kip_getVersion(&major, &minor, &patch) != 0 || major != KIP_VERSION_MAJOR || minor != KIP_VERSION_MINOR ||
+        patch != KIP_VERSION_PATCH)
+        return 1;
     return kip_status_isNotAvailable(kip_errNotAvailable) ? 0 : 1;
 }

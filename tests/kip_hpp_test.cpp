@@ -163,3 +163,26 @@ TEST(KipHpp, MaskKernelsKeepAPrivateMaskAndCompareByMembers) {
 }
 
 }  // namespace
+
+namespace {
+
+// kip::error names a code as the C interface does, and both say what status.h promises.
+TEST(KipHpp, ErrorNamesAgreeWithTheCInterface) {
+    std::mt19937 rng(11);
+    for (int i = 0; i < 2000; ++i) {
+        kip_status code = i < 8 ? kip_status(0x80000ea0u + uint32_t(i)) : kip_status(rng());
+        const char* c = nullptr;
+        ASSERT_EQ(kip_status_getName(code, &c), 0);
+        EXPECT_STREQ(kip::error(code).name(), c);
+        std::string name = c;
+        if (!kip_status_isFailure(code)) {
+            EXPECT_EQ(name, "success");
+        } else if (name != "unknown failure") {
+            EXPECT_NE(name.find("_err"), std::string::npos) << name;
+        }
+    }
+    EXPECT_STREQ(kip::error(kip_status(0x80001234u)).what(), "unknown failure (0x80001234)");
+    EXPECT_STREQ(kip::error(kip_errBadMode).what(), "kip_errBadMode (0x80000ea1)");
+}
+
+}  // namespace

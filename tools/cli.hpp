@@ -17,6 +17,12 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// A command line that is well formed but asks for something kipf will not do (write over an
+// input): exit status 2, without pointing to the help.
+struct Refusal : UsageError {
+    using UsageError::UsageError;
+};
+
 struct OptionSpec {
     const char* name;   // long name without the dashes
     const char* value;  // placeholder for its value, null for a flag

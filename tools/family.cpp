@@ -1,34 +1,20 @@
 #include "family.hpp"
 
-#include <algorithm>
-
 namespace kipf {
-namespace {
-struct Family {
-    Command command;
-    std::vector<DemoStep> steps;
-};
-// Function-local so registrations from any file's static initialisers find it constructed.
-std::vector<Family>& families() {
-    static std::vector<Family> all;
+
+const std::vector<Family>& families() {
+    static const std::vector<Family> all = {
+#define KIPF_FAMILY(name) name##Family(),
+#include "families.def"
+#undef KIPF_FAMILY
+    };
     return all;
 }
-}  // namespace
 
-Registration::Registration(Command command, std::vector<DemoStep> steps) {
-    auto& all = families();
-    all.push_back(Family{std::move(command), std::move(steps)});
-    std::stable_sort(all.begin(), all.end(),
-                     [](const Family& a, const Family& b) { return a.command.order < b.command.order; });
-}
-
-const std::vector<Command>& commands() {
-    static const std::vector<Command> list = [] {
-        std::vector<Command> out;
-        for (const Family& f : families()) out.push_back(f.command);
-        return out;
-    }();
-    return list;
+std::vector<const Command*> commands() {
+    std::vector<const Command*> out;
+    for (const Family& f : families()) out.push_back(&f.command);
+    return out;
 }
 
 std::vector<const DemoStep*> demoSteps() {

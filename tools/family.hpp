@@ -1,5 +1,5 @@
-// How a filter family joins kipf: one file defines a Command (its subcommand) and its demo
-// steps, and registers both with a static Registration.
+// How a filter family joins kipf: tools/family_<name>.cpp defines `Family <name>Family()` (its
+// subcommand and its demo steps), and families.def gets the line KIPF_FAMILY(<name>).
 #pragma once
 
 #include <chrono>
@@ -35,7 +35,6 @@ struct Command {
     std::vector<OptionSpec> options;  // the family's own; the common ones are added by kipf
     // Reads the family's options into a filter; throws UsageError for bad values.
     std::function<Filter(const Options&)> prepare;
-    int order = 0;  // place in listings
 };
 
 struct DemoOutput {
@@ -51,12 +50,19 @@ struct DemoStep {
     std::function<DemoOutput(const Scene&)> run;
 };
 
-struct Registration {
-    Registration(Command command, std::vector<DemoStep> steps);
+struct Family {
+    Command command;
+    std::vector<DemoStep> steps;
 };
 
-const std::vector<Command>& commands();    // ordered by Command::order
-std::vector<const DemoStep*> demoSteps();  // in the order of their commands
+#define KIPF_FAMILY(name) Family name##Family();
+#include "families.def"
+#undef KIPF_FAMILY
+
+// In the order of families.def.
+const std::vector<Family>& families();
+std::vector<const Command*> commands();
+std::vector<const DemoStep*> demoSteps();
 
 // ---- Helpers for families ----------------------------------------------------------------------
 

@@ -267,41 +267,43 @@ DemoStep demoStep(const std::string& kernelName, kstd_pair32 size) {
         }};
 }
 
-const Registration registration(
-    Command{
-        "convolve",
-        "linear convolution with a box, Gaussian, Sobel, Laplace or file kernel",
-        "Convolves an 8-bit image with a kernel of odd width and height.\n"
-        "Kernels of weights 0..255 (box, gauss, or a file without negative weights) give the\n"
-        "weighted mean of each neighbourhood, rounded down, as an 8-bit image. Kernels with negative\n"
-        "weights (sobel-x, sobel-y, laplace, or such a file) give the weighted sum divided by the\n"
-        "larger of the positive and negative weight sums: a signed value from -255 to 255, written as\n"
-        "--signed says:\n"
-        "  offset16 (default)  16-bit image holding 32768 + value (lossless)\n"
-        "  offset8             8-bit image holding 128 + value/2, for viewing\n"
-        "The kernel is applied as a true convolution (turned by a half turn): sobel-x is positive\n"
-        "where the image brightens to the right, sobel-y where it brightens downwards.\n"
-        "--border mirror (default) extends the image by reflection and the result has the input's\n"
-        "size; --border clip computes only pixels whose whole neighbourhood lies in the image, and\n"
-        "the result is smaller by the kernel's half-size on each side.\n"
-        "With --roi or --mask the output has the input's size and pixels that are not filtered keep\n"
-        "the input's value (in the output's encoding).\n"
-        "A kernel FILE holds one row of whole numbers per line, separated by spaces or commas; '#'\n"
-        "starts a comment.\n",
-        "  kipf convolve --kernel gauss --size 5x5 part.png smooth.png\n"
-        "  kipf convolve --kernel sobel-x --signed offset8 part.png edges.png\n"
-        "  kipf convolve --kernel weights.txt --border clip --roi 100,80,320,240 scan.pgm out.pgm\n"
-        "  kipf convolve --size 7x3 a.png b.png --out-dir smooth/\n",
-        {
-            {"kernel", "KERNEL", "box (default), gauss, sobel-x, sobel-y, laplace, or a FILE of weights"},
-            {"size", "WxH", "kernel size for box and gauss, odd (default 3x3)"},
-            {"border", "MODE", "mirror (default) or clip"},
-            {"signed", "MODE", "output of signed kernels: offset16 (default) or offset8"},
-        },
-        prepare,
-        10,
-    },
-    {demoStep("box", {5, 5}), demoStep("gauss", {7, 7}), demoStep("sobel-x", {3, 3}), demoStep("laplace", {3, 3})});
-
 }  // namespace
+
+Family convolveFamily() {
+    return Family{
+        Command{
+            "convolve",
+            "linear convolution with a box, Gaussian, Sobel, Laplace or file kernel",
+            "Convolves an 8-bit image with a kernel of odd width and height.\n"
+            "Kernels of weights 0..255 (box, gauss, or a file without negative weights) give the\n"
+            "weighted mean of each neighbourhood, rounded down, as an 8-bit image. Kernels with negative\n"
+            "weights (sobel-x, sobel-y, laplace, or such a file) give the weighted sum divided by the\n"
+            "larger of the positive and negative weight sums: a signed value from -255 to 255, written as\n"
+            "--signed says:\n"
+            "  offset16 (default)  16-bit image holding 32768 + value (lossless)\n"
+            "  offset8             8-bit image holding 128 + value/2, for viewing\n"
+            "The kernel is applied as a true convolution (turned by a half turn): sobel-x is positive\n"
+            "where the image brightens to the right, sobel-y where it brightens downwards.\n"
+            "--border mirror (default) extends the image by reflection and the result has the input's\n"
+            "size; --border clip computes only pixels whose whole neighbourhood lies in the image, and\n"
+            "the result is smaller by the kernel's half-size on each side.\n"
+            "With --roi or --mask the output has the input's size and pixels that are not filtered keep\n"
+            "the input's value (in the output's encoding).\n"
+            "A kernel FILE holds one row of whole numbers per line, separated by spaces or commas; '#'\n"
+            "starts a comment.\n",
+            "  kipf convolve --kernel gauss --size 5x5 part.png -o smooth.png\n"
+            "  kipf convolve --kernel sobel-x --signed offset8 part.png -o edges.png\n"
+            "  kipf convolve --kernel weights.txt --border clip --roi 100,80,320,240 scan.pgm out.pgm\n"
+            "  kipf convolve --size 7x3 a.png b.png --out-dir smooth/\n",
+            {
+                {"kernel", "KERNEL", "box (default), gauss, sobel-x, sobel-y, laplace, or a FILE of weights"},
+                {"size", "WxH", "kernel size for box and gauss, odd (default 3x3)"},
+                {"border", "MODE", "mirror (default) or clip"},
+                {"signed", "MODE", "output of signed kernels: offset16 (default) or offset8"},
+            },
+            prepare,
+        },
+        {demoStep("box", {5, 5}), demoStep("gauss", {7, 7}), demoStep("sobel-x", {3, 3}), demoStep("laplace", {3, 3})}};
+}
+
 }  // namespace kipf

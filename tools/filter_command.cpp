@@ -1,4 +1,5 @@
 // The part every filter subcommand shares: inputs and outputs, mask, window, progress, errors.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -15,7 +16,13 @@ const std::vector<OptionSpec>& commonOptions() {
     static const std::vector<OptionSpec> specs = {
         {"mask", "MASK", "8-bit image of the input's size: filter only where it is non-zero"},
         {"roi", "X,Y,W,H", "filter only this window of the input"},
-        {"out-dir", "DIR", "write each result to DIR under its input's name\n(then every argument is an input)", 'o'},
+        {"output", "FILE", "write the result to FILE (then the one argument is the input)", 'o'},
+        {"out-dir", "DIR", "write each result to DIR under its input's name\n(then every argument is an input)"},
+        {"in-place", nullptr,
+         "replace each input by its result (then every argument is an input);\nwithout it kipf refuses to write over "
+         "an "
+         "input"},
+        {"png-level", "N", "zlib level of PNG output, 0 (none) to 9 (smallest, slowest);\ndefault 1"},
         {"grey", nullptr, "convert colour input to grey (Rec. 601 luma) instead of refusing it"},
         {"threads", "N", "threads a filter may use (0, the default: one per hardware thread)"},
         {"quiet", nullptr, "no progress line", 'q'},
@@ -55,33 +62,88 @@ struct Job {
 
 std::vector<Job> planJobs(const Options& o) {
     const std::vector<std::string>& args = o.positional();
+    int forms = int{o.has("output")} + int{o.has("out-dir")} + int{o.has("in-place")};
+    if (forms > 1) throw UsageError("give only one of -o FILE, --out-dir DIR and --in-place");
     std::vector<Job> jobs;
-    FileFormat format;
-    if (!o.has("out-dir")) {
-        if (args.size() != 2) throw UsageError("expected INPUT OUTPUT (or inputs with --out-dir DIR)");
-        if (!formatForPath(args[1], format))
-            throw UsageError(args[1] + ": unknown output format (use .png, .pgm or .tif)");
-        jobs.push_back({args[0], args[1]});
-    } else {
+    if (o.has("out-dir")) {
         if (args.empty()) throw UsageError("no input files");
         std::set<std::string> outputs;
         for (const std::string& in : args) {
             std::filesystem::path name = std::filesystem::path(in).filename();
             if (name.empty()) throw UsageError(in + ": not a file name");
+            FileFormat format;
             if (!formatForPath(name.string(), format)) name += ".png";
             std::string out = (std::filesystem::path(o.get("out-dir")) / name).string();
-            if (!outputs.insert(out).second) throw UsageError("two inputs would both be written to " + out);
+            if (!outputs.insert(std::filesystem::path(out).lexically_normal().string()).second)
+                throw UsageError("two inputs would both be written to " + out);
             jobs.push_back({in, out});
         }
+    } else if (o.has("in-place")) {
+        if (args.empty()) throw UsageError("no input files");
+        for (const std::string& in : args) jobs.push_back({in, in});
+    } else if (o.has("output")) {
+        if (args.size() != 1) throw UsageError("expected one INPUT with -o OUTPUT");
+        jobs.push_back({args[0], o.get("output")});
+    } else {
+        if (args.size() != 2)
+            throw UsageError("expected INPUT OUTPUT (or INPUT -o OUTPUT, or inputs with --out-dir DIR)");
+        jobs.push_back({args[0], args[1]});
     }
-    for (const Job& j : jobs)
-        if (formatForPath(j.output, format) && format == FileFormat::tiff && !tiffSupported())
+    for (const Job& j : jobs) {
+        FileFormat format;
+        if (!formatForPath(j.output, format))
+            throw UsageError(j.output + ": unknown output format (use .png, .pgm or .tif)");
+        if (format == FileFormat::tiff && !tiffSupported())
             throw UsageError(j.output + ": TIFF output needs libtiff, which this kipf was built without");
+    }
     return jobs;
 }
 
+struct FileId {
+    dev_t device;
+    ino_t inode;
+    bool operator==(const FileId&) const = default;
+};
+
+// Follows links, so a link, a hard link or another spelling of a path all give the same file.
+std::optional<FileId> identify(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return FileId{st.st_dev, st.st_ino};
+}
+
+// Before anything is written: no output may be a file that some input of the run (or the mask)
+// is, unless --in-place asks for exactly that, one input over itself.
+void refuseToOverwriteInputs(const std::vector<Job>& jobs, const std::string& maskPath, bool inPlace) {
+    struct Named {
+        FileId id;
+        std::string path;
+        bool mask;
+    };
+    std::vector<Named> inputs;
+    for (const Job& j : jobs)
+        if (auto id = identify(j.input)) inputs.push_back({*id, j.input, false});
+    if (!maskPath.empty())
+        if (auto id = identify(maskPath)) inputs.push_back({*id, maskPath, true});
+    for (const Job& j : jobs) {
+        std::optional<FileId> out = identify(j.output);
+        if (!out) continue;
+        for (const Named& in : inputs) {
+            if (in.id != *out || (inPlace && !in.mask && in.path == j.input)) continue;
+            if (in.mask) throw Refusal(j.output + " is the mask file " + in.path + "; kipf will not write over it");
+            if (inPlace) throw Refusal(j.output + " and " + in.path + " are the same file; give it once");
+            throw Refusal(j.output + " is the input file " + in.path + "; pass --in-place to replace it");
+        }
+    }
+}
+
+// Notes about a file that do not stop the run, one line each.
+void reportNotes(const std::vector<std::string>& notes);
+
 Raster readMask(const std::string& path, const ReadOptions& options) {
-    Raster m = readImage(path, options);
+    std::vector<std::string> notes;
+    Raster m = readImage(path, options, &notes);
+    reportNotes(notes);
     if (m.bits == 16) {
         Raster selection = Raster::make(m.width, m.height, 8);
         for (std::size_t i = 0; i < m.grey16.size(); ++i) selection.grey8[i] = m.grey16[i] ? 255 : 0;
@@ -91,8 +153,10 @@ Raster readMask(const std::string& path, const ReadOptions& options) {
 }
 
 void filterOne(const Filter& filter, const Job& job, const Raster* mask, const std::string& maskPath,
-               const std::optional<kstd_rect32>& roi, const ReadOptions& options) {
-    Raster source = readImage(job.input, options);
+               const std::optional<kstd_rect32>& roi, const ReadOptions& options, const WriteOptions& writeOptions) {
+    std::vector<std::string> notes;
+    Raster source = readImage(job.input, options, &notes);
+    reportNotes(notes);
     auto dims = [](const Raster& r) { return std::to_string(r.width) + "x" + std::to_string(r.height); };
     if (mask && !mask->sameSize(source))
         throw InputError(maskPath + ": mask is " + dims(*mask) + " but " + job.input + " is " + dims(source));
@@ -106,7 +170,11 @@ void filterOne(const Filter& filter, const Job& job, const Raster* mask, const s
     } catch (const kip::error& e) {
         throw InputError(job.input + ": filter failed: " + e.name());
     }
-    writeImage(job.output, result);
+    writeImage(job.output, result, writeOptions);
+}
+
+void reportNotes(const std::vector<std::string>& notes) {
+    for (const std::string& n : notes) report(n);
 }
 
 }  // namespace
@@ -120,11 +188,14 @@ std::string filterHelp(const Command& c) {
     std::vector<OptionSpec> all = c.options;
     all.insert(all.end(), commonOptions().begin(), commonOptions().end());
     return "usage: kipf " + c.name + " [options] INPUT OUTPUT\n" + "       kipf " + c.name +
-           " [options] INPUT... --out-dir DIR\n\n" + c.description + "\nInputs are grey PNG, binary PGM (P5)" +
-           (tiffSupported() ? " or TIFF" : "") +
+           " [options] INPUT -o OUTPUT\n" + "       kipf " + c.name + " [options] INPUT... --out-dir DIR\n" +
+           "       kipf " + c.name + " [options] --in-place INPUT...\n\n" + c.description +
+           "\nInputs are grey PNG, binary PGM (P5)" + (tiffSupported() ? " or TIFF" : "") +
            ", 8 or 16 bit; the output format follows OUTPUT's\nextension (.png, .pgm" +
            (tiffSupported() ? ", .tif" : "") + ").\n\noptions:\n" + describeOptions(all) + "\nexamples:\n" +
-           c.examples + "\nExit status: 0 done, 1 bad input (the message names the file), 2 bad usage.\n";
+           c.examples +
+           "\nExit status: 0 done, 1 bad input (the message names the file), 2 bad usage; an\ninterrupted run (Ctrl-C: "
+           "130) removes the output it was writing.\n";
 }
 
 int runFilter(const Command& command, const std::vector<std::string>& args) {
@@ -141,6 +212,10 @@ int runFilter(const Command& command, const std::vector<std::string>& args) {
     if (o.has("threads"))
         ksys_jobSetThreadCount(static_cast<uint32_t>(parseInteger(o.get("threads"), "threads", 0, 1024)));
     ReadOptions readOptions{o.has("grey")};
+    WriteOptions writeOptions;
+    if (o.has("png-level"))
+        writeOptions.pngLevel = static_cast<int>(parseInteger(o.get("png-level"), "png-level", 0, 9));
+    refuseToOverwriteInputs(jobs, o.get("mask"), o.has("in-place"));
 
     Filter filter;
     Raster mask;
@@ -166,7 +241,7 @@ int runFilter(const Command& command, const std::vector<std::string>& args) {
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         progress.show(i, jobs[i].input);
         try {
-            filterOne(filter, jobs[i], o.has("mask") ? &mask : nullptr, maskPath, roi, readOptions);
+            filterOne(filter, jobs[i], o.has("mask") ? &mask : nullptr, maskPath, roi, readOptions, writeOptions);
         } catch (const InputError& e) {
             report(e.what());
             ++failures;

@@ -16,14 +16,15 @@ namespace {
 std::string overview() {
     std::string text =
         "usage: kipf COMMAND [options] INPUT OUTPUT\n"
+        "       kipf COMMAND [options] INPUT -o OUTPUT\n"
         "       kipf COMMAND [options] INPUT... --out-dir DIR\n"
         "       kipf demo [DIR]\n\n"
         "Neighbourhood filters for 8-bit and 16-bit grey images (PNG, PGM";
     text += tiffSupported() ? ", TIFF).\n\ncommands:\n" : ").\n\ncommands:\n";
-    for (const Command& c : commands()) {
-        std::string name = "  " + c.name;
+    for (const Command* c : commands()) {
+        std::string name = "  " + c->name;
         name.resize(std::max<std::size_t>(name.size() + 1, 14), ' ');
-        text += name + c.summary + "\n";
+        text += name + c->summary + "\n";
     }
     text +=
         "  demo        filter a synthetic scene with every command, write the results and a\n"
@@ -33,9 +34,10 @@ std::string overview() {
         "  --version   show the version\n\n"
         "examples:\n"
         "  kipf demo\n"
-        "  kipf convolve --kernel gauss --size 5x5 part.png smooth.png\n"
+        "  kipf convolve --kernel gauss --size 5x5 part.png -o smooth.png\n"
         "  kipf convolve --kernel sobel-x --signed offset8 *.png --out-dir edges/\n\n"
-        "Exit status: 0 done, 1 bad input (the message names the file), 2 bad usage.\n";
+        "Exit status: 0 done, 1 bad input (the message names the file), 2 bad usage; an\ninterrupted run (Ctrl-C: 130) "
+        "removes the output it was writing.\n";
     return text;
 }
 
@@ -61,8 +63,8 @@ int run(int argc, char** argv) {
     args.erase(args.begin());
     if (name == "-h" || name == "--help" || name == "help") {
         if (!args.empty()) {
-            for (const Command& c : commands())
-                if (c.name == args[0]) return std::fputs(filterHelp(c).c_str(), stdout), 0;
+            for (const Command* c : commands())
+                if (c->name == args[0]) return std::fputs(filterHelp(*c).c_str(), stdout), 0;
             if (args[0] == "demo") return std::fputs(demoHelp().c_str(), stdout), 0;
         }
         std::fputs(overview().c_str(), stdout);
@@ -74,8 +76,11 @@ int run(int argc, char** argv) {
     }
     try {
         if (name == "demo") return runDemo(args);
-        for (const Command& c : commands())
-            if (c.name == name) return runFilter(c, args);
+        for (const Command* c : commands())
+            if (c->name == name) return runFilter(*c, args);
+    } catch (const Refusal& e) {
+        report(name + ": " + e.what());
+        return 2;
     } catch (const UsageError& e) {
         report(name + ": " + e.what() + " (see kipf " + name + " --help)");
         return 2;
@@ -88,6 +93,7 @@ int run(int argc, char** argv) {
 }  // namespace kipf
 
 int main(int argc, char** argv) {
+    kipf::removeTemporaryOnSignals();
     try {
         return kipf::run(argc, argv);
     } catch (const std::bad_alloc&) {

@@ -32,11 +32,11 @@ class error : public std::runtime_error {
 public:
     explicit error(kip_status code) : std::runtime_error(describe(code)), code_(code) {}
     kip_status code() const noexcept { return code_; }
-    // "kip_errBadMode", "ksys_errOutOfMemory", ... or "unknown status".
+    // "kip_errBadMode", "ksys_errOutOfMemory", ... or "unknown failure", as kip_status_getName.
     const char* name() const noexcept { return name_of(code_); }
 
     static const char* name_of(kip_status code) noexcept {
-        const char* name = "unknown status";
+        const char* name = nullptr;
         kip_status_getName(code, &name);
         return name;
     }

@@ -16,6 +16,7 @@
 #include "kip/platform/types.h"
 #include "kip/rle_image.h"
 #include "kip/status.h"
+#include "kip/version.h"
 #include "kip/window.h"
 
 #endif

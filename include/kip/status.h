@@ -40,8 +40,9 @@ static inline int kip_status_isFailure(kip_status status) { return (((uint32_t)s
    the caller then runs the general path for the same call. */
 static inline int kip_status_isNotAvailable(kip_status status) { return ((((uint32_t)status) & 0xFFFFu) >> 5) == 48u; }
 
-/* Name of a status code ("kip_errBadMode", "success", ...). Unknown codes get "unknown status".
-   Always succeeds; name must not be null. */
+/* Name of a status code: "kip_errBadMode", "ksys_errOutOfMemory", ... for the codes above,
+   "unknown failure" for any other failure code (bit 31 set) and "success" for every code with
+   bit 31 clear. Always succeeds; name must not be null. */
 KIP_API kip_status kip_status_getName(kip_status status, const char** name);
 
 KIP_EXTERN_C_END

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 #include <png.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -196,6 +198,88 @@ TEST_F(Kipf, SeveralInputsGoToTheOutputFolderQuietly) {
     expectSame(kipf::readImage(path("out/b.pgm")), expected(b, 3, 3));
 }
 
+// However an output names an input (same path, another spelling, a link, a hard link, a batch
+// whose later input is an earlier output), kipf refuses before writing anything.
+TEST_F(Kipf, OutputsNeverReplaceInputsUnlessInPlaceIsAsked) {
+    Raster a = randomRaster(9, 7, 8, 8), b = randomRaster(6, 5, 8, 9);
+    kipf::writeImage(path("a.png"), a);
+    kipf::writeImage(path("b.png"), b);
+    fs::create_directories(path("sub"));
+    fs::create_hard_link(path("b.png"), path("sub/a.png"));
+    fs::create_hard_link(path("a.png"), path("hard.png"));
+    fs::create_symlink("a.png", path("soft.png"));
+    const std::string original = slurp(path("a.png")), second = slurp(path("b.png"));
+
+    for (const char* args :
+         {"convolve a.png a.png", "convolve a.png ./a.png", "convolve a.png -o sub/../a.png", "convolve a.png hard.png",
+          "convolve a.png soft.png", "convolve a.png b.png --out-dir .", "convolve a.png b.png --out-dir sub",
+          "convolve --mask b.png a.png b.png", "convolve --in-place a.png ./a.png"}) {
+        Result r = run(args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << args << "\n" << r.err;
+        EXPECT_NE(r.err.find(" file"), std::string::npos) << args << "\n" << r.err;
+        EXPECT_EQ(slurp(path("a.png")), original) << args;
+        EXPECT_EQ(slurp(path("b.png")), second) << args;
+    }
+    EXPECT_EQ(run("convolve a.png a.png").err,
+              "kipf: convolve: a.png is the input file a.png; pass --in-place to replace it\n");
+
+    // Asked for: every input is replaced by its result.
+    ASSERT_EQ(run("convolve --in-place a.png b.png").status, 0);
+    expectSame(kipf::readImage(path("a.png")), expected(a, 3, 3));
+    expectSame(kipf::readImage(path("b.png")), expected(b, 3, 3));
+    expectSame(kipf::readImage(path("hard.png")), a);  // the other name keeps the old pixels
+    ASSERT_EQ(run("convolve a.png -o c.png").status, 0);
+    expectSame(kipf::readImage(path("c.png")), expected(expected(a, 3, 3), 3, 3));
+}
+
+// A signal during a write removes the temporary and ends the process by that signal.
+TEST_F(Kipf, InterruptedWritesLeaveNothingBehind) {
+    for (int signal : {SIGINT, SIGTERM}) {
+        bool caught = false;
+        for (int32_t side = 1500; side <= 6000 && !caught; side *= 2) {
+            kipf::writeImage(path("in.pgm"), randomRaster(side, side, 8, 10));
+            pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                if (::chdir(dir_.c_str()) != 0) _exit(99);
+                std::freopen("/dev/null", "w", stderr);
+                execl(KIPF_PATH, "kipf", "convolve", "--png-level", "9", "in.pgm", "out.png",
+                      static_cast<char*>(nullptr));
+                _exit(98);
+            }
+            // Freeze the child as soon as its temporary appears, then signal it.
+            auto temporary = [&] {
+                for (const auto& e : fs::directory_iterator(dir_))
+                    if (e.path().filename().string().rfind(".out.png.kipf-", 0) == 0) return true;
+                return false;
+            };
+            int status = 0;
+            while (waitpid(child, &status, WNOHANG) == 0) {
+                if (!temporary()) {
+                    usleep(200);
+                    continue;
+                }
+                kill(child, SIGSTOP);
+                if (temporary()) {
+                    kill(child, signal);
+                    caught = true;
+                }
+                kill(child, SIGCONT);
+                waitpid(child, &status, 0);
+                break;
+            }
+            if (!caught) {
+                fs::remove(path("out.png"));
+                continue;  // the write finished first: try a larger image
+            }
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+            EXPECT_EQ(strayFiles({"in.pgm"}), std::vector<std::string>()) << signal;
+        }
+        EXPECT_TRUE(caught) << "the write was never caught in progress";
+    }
+}
+
 TEST_F(Kipf, GaussIsCentredAndSymmetric) {
     Raster dot = Raster::make(15, 15, 8);
     dot.grey8[7 * 15 + 7] = 255;
@@ -217,7 +301,7 @@ TEST_F(Kipf, ColourIsRefusedUnlessGreyIsAsked) {
     writePng(path("rgb.png"), 2, 1, PNG_FORMAT_RGB, rgb);
     Result r = run("convolve --size 1x1 rgb.png out.png");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "kipf: rgb.png: colour (RGB) image; kipf filters grey images (pass --grey to convert it)\n");
+    EXPECT_EQ(r.err, "kipf: rgb.png: colour image (RGB); kipf filters grey images (pass --grey to convert it)\n");
     ASSERT_EQ(run("convolve --size 1x1 --grey rgb.png out.png").status, 0);
     EXPECT_EQ(kipf::readImage(path("out.png")).grey8, (std::vector<uint8_t>{76, 124}));  // Rec. 601 luma
 }
@@ -251,7 +335,8 @@ TEST_F(Kipf, FailuresExplainThemselvesAndLeaveNoOutput) {
         {"convolve --roi 4,4,5,5 in.png out.png", 1, "in.png: --roi 4,4,5,5 reaches outside the 8x8 image"},
         {"convolve --kernel odd.txt in.png out.png", 1, "odd.txt: kernel is 2x2; width and height must be odd"},
         {"convolve --size 9x9 --border clip in.png out.png", 1, "in.png: nothing to filter"},
-        {"convolve alpha.png out.png", 1, "alpha.png: grey with an alpha channel image"},
+        {"convolve alpha.png out.png", 1,
+         "alpha.png: grey image with an alpha channel; kipf filters grey images (pass --grey to drop the alpha"},
         {"convolve --kernel ragged.txt in.png out.png", 1, "ragged.txt:2: row of 2 weights, the first had 3"},
         {"convolve --kernel word.txt in.png out.png", 1, "word.txt:2: 'x' is not a weight"},
         {"convolve --kernel none.txt in.png out.png", 1, "none.txt: cannot open kernel file"},
@@ -267,7 +352,10 @@ TEST_F(Kipf, FailuresExplainThemselvesAndLeaveNoOutput) {
         {"convolve --threads -1 in.png out.png", 2, "convolve: --threads -1: expected a whole number"},
         {"convolve --signed raw in.png out.png", 2, "convolve: --signed raw: expected offset16 or offset8"},
         {"convolve --roi 1,2,3 in.png out.png", 2, "convolve: --roi 1,2,3: expected X,Y,WIDTH,HEIGHT"},
-        {"convolve in.png sub/in.png -o out", 2, "convolve: two inputs would both be written to out/in.png"},
+        {"convolve in.png sub/in.png --out-dir out", 2, "convolve: two inputs would both be written to out/in.png"},
+        {"convolve in.png small.png -o out.png", 2, "convolve: expected one INPUT with -o OUTPUT"},
+        {"convolve in.png -o out.png --out-dir d", 2, "convolve: give only one of -o FILE, --out-dir DIR and"},
+        {"convolve --png-level 10 in.png out.png", 2, "convolve: --png-level 10: expected a whole number from 0 to 9"},
         {"sharpen in.png out.png", 2, "unknown command 'sharpen'"},
     };
     for (const Case& c : cases) {

@@ -1,10 +1,10 @@
-#include "scene.hpp"
+#include "synthetic_scene.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
-namespace kipf {
+namespace kipscene {
 namespace {
 
 // splitmix64: the same numbers with every standard library.
@@ -73,10 +73,8 @@ private:
     std::vector<float> r_;
 };
 
-}  // namespace
-
-Scene makeScene(int32_t width, int32_t height, uint64_t seed) {
-    Random rng(seed);
+// The parts, lit: values in [0, 1] before noise. rng is left where the specks start.
+std::vector<float> lit(int32_t width, int32_t height, Random& rng) {
     Canvas canvas(width, height, 0.72f);
     double scale = std::min(width, height) / 100.0;
 
@@ -111,34 +109,48 @@ Scene makeScene(int32_t width, int32_t height, uint64_t seed) {
     for (int64_t k = 0; k < features; ++k)
         canvas.disc(rng.uniform(0, width), rng.uniform(0, height), rng.uniform(0.5, 1.5), k % 2 ? 1.3f : 0.08f);
 
-    Scene scene;
-    scene.grey8 = Raster::make(width, height, 8);
-    scene.grey16 = Raster::make(width, height, 16);
     // Light from the upper left, falling off towards the far corner.
+    std::vector<float> out(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
     double lx = 0.3 * width, ly = 0.25 * height, reach = std::hypot(width, height);
-    Random noise8(seed * 7919 + 1), noise16(seed * 7919 + 2);
     for (int32_t y = 0; y < height; ++y)
         for (int32_t x = 0; x < width; ++x) {
             double d = std::hypot(x - lx, y - ly) / reach;
             double light = 0.95 - 0.6 * d * d + 0.1 * x / width;
-            double v = std::clamp(light * canvas.at(x, y), 0.0, 1.0);
-            std::size_t at =
-                static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x);
-            // Read noise plus shot noise that grows with the signal.
-            double v8 = v * 255 + noise8.normal() * (1.2 + 2.0 * std::sqrt(v));
-            double v16 = v * 65535 + noise16.normal() * 257 * (1.2 + 2.0 * std::sqrt(v));
-            scene.grey8.grey8[at] = static_cast<uint8_t>(std::clamp(std::lround(v8), 0L, 255L));
-            scene.grey16.grey16[at] = static_cast<uint16_t>(std::clamp(std::lround(v16), 0L, 65535L));
+            out[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)] =
+                static_cast<float>(std::clamp(light * canvas.at(x, y), 0.0, 1.0));
         }
-    // Salt-and-pepper: dead and hot pixels.
-    int64_t specks = std::max<int64_t>(4, int64_t{width} * height / 400);
-    for (int64_t k = 0; k < specks; ++k) {
-        std::size_t at = static_cast<std::size_t>(rng.next() % scene.grey8.pixels());
-        bool salt = rng.next() & 1;
-        scene.grey8.grey8[at] = salt ? 255 : 0;
-        scene.grey16.grey16[at] = salt ? 65535 : 0;
-    }
-    return scene;
+    return out;
 }
 
-}  // namespace kipf
+template <class T>
+std::vector<T> render(int32_t width, int32_t height, uint64_t seed) {
+    constexpr double top = sizeof(T) == 1 ? 255.0 : 65535.0;
+    Random rng(seed);
+    std::vector<float> light = lit(width, height, rng);
+    // Read noise plus shot noise that grows with the signal.
+    Random noise(seed * 7919 + sizeof(T));
+    std::vector<T> pixels(light.size());
+    for (std::size_t i = 0; i < light.size(); ++i) {
+        double v = light[i];
+        double n = noise.normal() * (top / 255.0) * (1.2 + 2.0 * std::sqrt(v));
+        pixels[i] = static_cast<T>(std::clamp(std::lround(v * top + n), 0L, static_cast<long>(top)));
+    }
+    // Salt-and-pepper: dead and hot pixels, in the same places at both depths.
+    int64_t specks = std::max<int64_t>(4, int64_t{width} * height / 400);
+    for (int64_t k = 0; k < specks; ++k) {
+        std::size_t at = static_cast<std::size_t>(rng.next() % pixels.size());
+        pixels[at] = (rng.next() & 1) ? static_cast<T>(top) : T{0};
+    }
+    return pixels;
+}
+
+}  // namespace
+
+std::vector<uint8_t> scene8(int32_t width, int32_t height, uint64_t seed) {
+    return render<uint8_t>(width, height, seed);
+}
+std::vector<uint16_t> scene16(int32_t width, int32_t height, uint64_t seed) {
+    return render<uint16_t>(width, height, seed);
+}
+
+}  // namespace kipscene
