@@ -7,6 +7,7 @@
 #include "kip/mask_kernel.h"
 #include "kip/median.h"
 #include "kip/morphology.h"
+#include "kip/pelsub.h"
 #include "kip/platform/image.h"
 #include "kip/platform/job.h"
 #include "kip/platform/math.h"

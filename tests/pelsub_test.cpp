@@ -1,0 +1,467 @@
+// Local background subtraction: the entries against a brute-force reference, the optimised mean
+// against the table engine, the rounding and subtraction rules, refusals and fault sweeps.
+#include <cstring>
+#include <string>
+
+#include "pelsub/pelsub_internal.hpp"
+#include "reference/pelsub_reference.hpp"
+#include "support/test_support.hpp"
+
+using kiptest::rect;
+
+namespace {
+
+struct Api8 {
+    static constexpr uint32_t kDepth = 1;
+    static constexpr uint16_t kMax = 255;
+    static constexpr auto filter = &kip_pelSubLocalMean8;
+    static constexpr auto filterWindow = &kip_pelSubLocalMeanWindow8;
+    static constexpr auto tables = &kip_pelSubLocalMean8_;
+    static constexpr auto rows = &kip_pelSubLocalMeanRows8_;
+    static constexpr auto subtract = &kip_pelSubLocalSubtract8_;
+};
+struct Api16 {
+    static constexpr uint32_t kDepth = 2;
+    static constexpr uint16_t kMax = 65535;
+    static constexpr auto filter = &kip_pelSubLocalMean16;
+    static constexpr auto filterWindow = &kip_pelSubLocalMeanWindow16;
+    static constexpr auto tables = &kip_pelSubLocalMean16_;
+    static constexpr auto rows = &kip_pelSubLocalMeanRows16_;
+    static constexpr auto subtract = &kip_pelSubLocalSubtract16_;
+};
+
+// An image whose window lies inside larger storage, so rows have a stride beyond the width.
+struct Img : kiptest::Image {
+    Img() = default;
+    Img(uint32_t depth, const kstd_rect32& r, int32_t pad = 0) { bind(depth, r, pad); }
+    void bind(uint32_t depth, const kstd_rect32& r, int32_t pad) {
+        const kstd_rect32 storage = rect(r.x - pad, r.y - pad, r.width + 2 * pad, r.height + 2 * pad);
+        uint32_t clipped = 0;
+        ASSERT_EQ(kimg_image_assignNewRect(&img, depth, &storage), 0);
+        kimg_image_setWindowRect(&img, &r, &clipped);
+    }
+};
+
+int32_t inhibitHook(const uint16_t*) { return 1; }
+
+// Restores the hook and the processor features whatever a test did.
+struct PathGuard {
+    ~PathGuard() {
+        kprt_isOptimizationInhibitedFP = nullptr;
+        ksys_cpuinfo_setFeatureMask(0xFFFFFFFFu);
+    }
+};
+
+// 0: as detected; 1: AVX2 hidden; 2: no SIMD; 3: hook inhibits the optimised mean.
+void choosePath(int path) {
+    ksys_cpuinfo_setFeatureMask(path == 1 ? ~ksys_cpuFeatureAvx2 : path == 2 ? 0u : 0xFFFFFFFFu);
+    kprt_isOptimizationInhibitedFP = path == 3 ? &inhibitHook : nullptr;
+}
+
+// Pixels in one of several styles: any value, near the top of the range, few distinct values.
+template <class A>
+std::vector<uint16_t> randomPixels(std::mt19937& rng, size_t n) {
+    const int style = int(rng() % 3);
+    std::vector<uint16_t> v(n);
+    for (uint16_t& p : v) {
+        const uint32_t r = rng();
+        p = style == 0 ? uint16_t(r % (A::kMax + 1u)) : style == 1 ? uint16_t(A::kMax - r % 4) : uint16_t(r % 3 * 7);
+    }
+    return v;
+}
+
+std::vector<uint8_t> randomMask(std::mt19937& rng, size_t n) {
+    const uint32_t density = rng() % 5;  // 0: all off ... 4: all on
+    std::vector<uint8_t> m(n);
+    for (uint8_t& b : m) b = rng() % 4 < density ? uint8_t(1 + rng() % 255) : 0;
+    return m;
+}
+
+int32_t randomBoxSide(std::mt19937& rng) {
+    return rng() % 4 == 0 ? 1 + 2 * int32_t(rng() % 60) : 1 + 2 * int32_t(rng() % 8);
+}
+
+kstd_rect32 randomRect(std::mt19937& rng, int32_t x, int32_t y, int32_t maxSize) {
+    return rect(x + int32_t(rng() % 21) - 10, y + int32_t(rng() % 21) - 10, 1 + int32_t(rng() % maxSize),
+                1 + int32_t(rng() % maxSize));
+}
+
+kstd_rect32 intersection(kstd_rect32 a, const kstd_rect32& b) {
+    kstd_rect32_intersect(&a, &b);
+    return a;
+}
+
+// The reference case over r, cut from the source (and mask) images.
+kipref::PelsubCase caseOver(const Img& src, const Img* mask, const kstd_rect32& r, int32_t bw, int32_t bh) {
+    kipref::PelsubCase c;
+    c.width = r.width;
+    c.height = r.height;
+    c.sixteen = kiptest::depthOf(src.img) == 2;
+    c.boxWidth = bw;
+    c.boxHeight = bh;
+    for (int32_t y = r.y; y < r.y + r.height; ++y)
+        for (int32_t x = r.x; x < r.x + r.width; ++x) {
+            c.pixels.push_back(c.sixteen ? src.p16(x, y) : src.p8(x, y));
+            if (mask) c.mask.push_back(mask->p8(x, y));
+        }
+    return c;
+}
+
+// One random call of an entry, checked pixel by pixel against the reference: the working
+// rectangle holds the reference values and every other destination pixel is untouched.
+template <class A>
+void randomEntryCase(std::mt19937& rng, int path) {
+    const int32_t bw = randomBoxSide(rng), bh = randomBoxSide(rng);
+    const kstd_rect32 sr = randomRect(rng, 0, 0, 45);
+    Img src(A::kDepth, sr, int32_t(rng() % 3));
+    src.setValues(randomPixels<A>(rng, size_t(sr.width * sr.height)));
+    const kimg_xform xform{{2, 0, 5, 0, 3, 7}};
+    kimg_image_setXform(&src.img, &xform);
+    Img mask;
+    const bool masked = rng() % 2;
+    kstd_rect32 r = sr;
+    if (masked) {
+        mask.bind(1, rng() % 3 ? sr : randomRect(rng, sr.x, sr.y, 45), int32_t(rng() % 2));
+        const kstd_rect32 mr = kiptest::windowOf(mask.img);
+        const std::vector<uint8_t> m = randomMask(rng, size_t(mr.width) * size_t(mr.height));
+        mask.setValues(std::vector<uint16_t>(m.begin(), m.end()));
+        r = intersection(r, kiptest::windowOf(mask.img));
+    }
+    const bool windowEntry = rng() % 2;
+    const bool unbound = !windowEntry && rng() % 4 == 0;
+    Img dst;
+    if (!unbound) {
+        dst.bind(A::kDepth, rng() % 3 ? randomRect(rng, sr.x, sr.y, 50) : sr, int32_t(rng() % 3));
+        dst.fillRandom(rng);
+        r = intersection(r, dst.window().rect);
+    }
+    const std::vector<uint16_t> before = dst.values();
+    const kip_pelSubLocalParams params{bw, bh};
+
+    choosePath(path);
+    kip_status s;
+    if (windowEntry) {
+        const kimg_window sw = src.window(), mw = mask.window(), dw = dst.window();
+        s = A::filterWindow(&sw, masked ? &mw : nullptr, &params, &dw);
+    } else {
+        s = A::filter(&src.img, masked ? &mask.img : nullptr, &params, &dst.img);
+    }
+    choosePath(0);
+
+    const std::string where = "box " + std::to_string(bw) + "x" + std::to_string(bh) + " path " + std::to_string(path) +
+                              (masked ? " masked" : "") + (windowEntry ? " window" : " image");
+    ASSERT_EQ(s, 0) << where;
+    if (r.width <= 0 || r.height <= 0) {
+        EXPECT_EQ(dst.values(), before) << where;
+        EXPECT_EQ(dst.img.store == nullptr, unbound) << where;
+        return;
+    }
+    const kipref::PelsubCase c = caseOver(src, masked ? &mask : nullptr, r, bw, bh);
+    const std::vector<uint16_t> expected = kipref::referenceSubtract(c, kipref::referenceLocalMean(c));
+    if (unbound) {
+        EXPECT_EQ(dst.window().rect, r) << where;
+        EXPECT_EQ(kiptest::depthOf(dst.img), A::kDepth) << where;
+        EXPECT_EQ(std::memcmp(&dst.img.xform, &xform, sizeof xform), 0) << where;
+    }
+    const kstd_rect32 d = dst.window().rect;
+    const std::vector<uint16_t> after = dst.values();
+    size_t i = 0, mismatches = 0;
+    for (int32_t y = d.y; y < d.y + d.height; ++y)
+        for (int32_t x = d.x; x < d.x + d.width; ++x, ++i) {
+            const bool inR = x >= r.x && x < r.x + r.width && y >= r.y && y < r.y + r.height;
+            const uint32_t want = inR ? expected[size_t((y - r.y) * r.width + (x - r.x))] : before[i];
+            if (after[i] != want && ++mismatches <= 3)
+                ADD_FAILURE() << where << " at (" << x << ", " << y << "): " << after[i] << " != " << want;
+        }
+}
+
+TEST(PelsubRandom, EntriesMatchReferenceOnEveryPath) {
+    PathGuard guard;
+    std::mt19937 rng(20240613);
+    for (int iter = 0; iter < 1600; ++iter) {
+        if (iter % 2)
+            randomEntryCase<Api8>(rng, (iter / 2) % 4);
+        else
+            randomEntryCase<Api16>(rng, (iter / 2) % 4);
+        if (HasFailure()) return;
+    }
+}
+
+// The optimised engine against the table engine on wider rows (vector blocks, odd tails,
+// strides, boxes wider than the window), as means and as subtractions, on each instruction set;
+// large 16-bit boxes (totals beyond 31 bits)
+// take its 64-bit route.
+template <class A>
+void rowsMatchTables(std::mt19937& rng, int path) {
+    const bool large = A::kDepth == 2 && rng() % 8 == 0;
+    const int32_t width = large ? 182 + int32_t(rng() % 40) : 1 + int32_t(rng() % 300);
+    const int32_t height = large ? 182 + int32_t(rng() % 40) : 1 + int32_t(rng() % 40);
+    const int32_t bw = large ? 255 : randomBoxSide(rng), bh = large ? 255 : randomBoxSide(rng);
+    Img src(A::kDepth, rect(3, -2, width, height), int32_t(rng() % 3));
+    src.setValues(randomPixels<A>(rng, size_t(width * height)));
+    Img mask(1, rect(3, -2, width, height), int32_t(rng() % 2));
+    const bool masked = rng() % 2;
+    if (masked) {
+        const std::vector<uint8_t> m = randomMask(rng, size_t(width * height));
+        mask.setValues(std::vector<uint16_t>(m.begin(), m.end()));
+    }
+    Img fromTables(A::kDepth, rect(3, -2, width, height), 1), fromRows(A::kDepth, rect(3, -2, width, height), 2),
+        subtracted(A::kDepth, rect(3, -2, width, height));
+    const kimg_window sw = src.window(), mw = mask.window(), tw = fromTables.window(), rw = fromRows.window(),
+                      bw2 = subtracted.window();
+    const kimg_window* m = masked ? &mw : nullptr;
+    const kip_pelSubLocalParams params{bw, bh};
+    const std::string where = std::to_string(width) + "x" + std::to_string(height) + " box " + std::to_string(bw) +
+                              "x" + std::to_string(bh) + (masked ? " masked" : "") + " path " + std::to_string(path);
+
+    choosePath(path);
+    ASSERT_EQ(A::rows(&sw, m, &params, &rw, 0), 0) << where;
+    ASSERT_EQ(A::rows(&sw, m, &params, &bw2, 1), 0) << where;
+    ASSERT_EQ(A::tables(&sw, m, &params, &tw), 0) << where;
+    EXPECT_EQ(fromRows.values(), fromTables.values()) << where;
+    ASSERT_EQ(A::subtract(&sw, &tw, &tw), 0) << where;
+    choosePath(0);
+    EXPECT_EQ(subtracted.values(), fromTables.values()) << where;
+}
+
+TEST(PelsubRows, MatchTablesOnEveryInstructionSet) {
+    PathGuard guard;
+    std::mt19937 rng(31);
+    for (int iter = 0; iter < 600; ++iter) {
+        if (iter % 2)
+            rowsMatchTables<Api8>(rng, (iter / 2) % 3);
+        else
+            rowsMatchTables<Api16>(rng, (iter / 2) % 3);
+        if (HasFailure()) return;
+    }
+}
+
+// The rules by example: shrinking boxes, half-up rounding, the masked mean, boxes beyond the
+// window, single precision where it disagrees with exact rounding.
+TEST(PelsubMean, WorkedExamples) {
+    PathGuard guard;
+    auto means = [](uint32_t depth, int32_t width, int32_t height, const std::vector<uint16_t>& px,
+                    kip_pelSubLocalParams p, const std::vector<uint16_t>& maskPx = {}) {
+        std::vector<uint16_t> results[2];
+        for (int path : {0, 3}) {
+            Img src(depth, rect(0, 0, width, height)), mask(1, rect(0, 0, width, height)),
+                out(depth, rect(0, 0, width, height));
+            src.setValues(px);
+            if (!maskPx.empty()) mask.setValues(maskPx);
+            const kimg_window sw = src.window(), mw = mask.window(), ow = out.window();
+            choosePath(path);
+            EXPECT_EQ((depth == 1 ? kip_pelSubLocalMeanRows8_ : kip_pelSubLocalMeanRows16_)(
+                          &sw, maskPx.empty() ? nullptr : &mw, &p, &ow, 0),
+                      path == 3 ? kip_errNotAvailable : 0);
+            if (path == 3) {
+                EXPECT_EQ((depth == 1 ? kip_pelSubLocalMean8_ : kip_pelSubLocalMean16_)(
+                              &sw, maskPx.empty() ? nullptr : &mw, &p, &ow),
+                          0);
+            }
+            choosePath(0);
+            results[path / 3] = out.values();
+        }
+        EXPECT_EQ(results[0], results[1]);
+        return results[0];
+    };
+    // 3 x 3 on 5 x 5: corners keep their value, (2, 0) is the mean of row 0's x = 1..3.
+    std::vector<uint16_t> px(25);
+    for (int i = 0; i < 25; ++i) px[size_t(i)] = uint16_t(i * i % 37);
+    std::vector<uint16_t> m = means(1, 5, 5, px, {3, 3});
+    EXPECT_EQ(m[0], px[0]);
+    EXPECT_EQ(m[24], px[24]);
+    EXPECT_EQ(m[2], uint16_t((px[1] + px[2] + px[3]) / 3.0 + 0.5));
+    EXPECT_EQ(m[6], uint16_t((px[0] + px[1] + px[2] + px[5] + px[6] + px[7] + px[10] + px[11] + px[12]) / 9.0 + 0.5));
+
+    EXPECT_EQ(means(1, 5, 1, {1, 2, 3, 4, 100}, {5, 1}), (std::vector<uint16_t>{1, 2, 22, 36, 100}));
+    // Masked: two selected pixels 2 and 3 around a selected centre give 3; unselected keep theirs.
+    EXPECT_EQ(means(1, 3, 1, {2, 90, 3}, {3, 1}, {1, 0, 1}), (std::vector<uint16_t>{2, 90, 3}));
+    EXPECT_EQ(means(1, 3, 1, {2, 3, 90}, {3, 1}, {1, 1, 0}), (std::vector<uint16_t>{2, 3, 90}));
+
+    // 101 x 101 on 10 x 10: the middle four pixels get 9 x 9 boxes.
+    std::vector<uint16_t> ramp(100);
+    for (int i = 0; i < 100; ++i) ramp[size_t(i)] = uint16_t(i % 10 * 20 + i / 10);
+    m = means(1, 10, 10, ramp, {101, 101});
+    double box = 0;
+    for (int y = 0; y < 9; ++y)
+        for (int x = 0; x < 9; ++x) box += ramp[size_t(y * 10 + x)];
+    EXPECT_EQ(m[44], uint16_t(box / 81 + 0.5));
+
+    // 1001 16-bit pixels summing to 60000 x 1001 + 500: exactly rounded the mean is 60000, in single
+    // precision it is 60000.5 and so 60001.
+    std::vector<uint16_t> row(1001, 60000);
+    for (int i = 0; i < 500; ++i) row[size_t(i * 2)] = 60001;
+    m = means(2, 1001, 1, row, {1001, 1});
+    EXPECT_EQ(m[500], 60001);
+}
+
+TEST(PelsubSubtract, ClampsAroundTheOffsetOnEveryInstructionSet) {
+    PathGuard guard;
+    std::mt19937 rng(41);
+    for (int path : {0, 1, 2}) {
+        for (uint32_t depth : {1u, 2u}) {
+            const int32_t width = 1 + int32_t(rng() % 100);
+            Img s(depth, rect(0, 0, width, 3), 1), b(depth, rect(0, 0, width, 3), 2), out(depth, rect(0, 0, width, 3));
+            s.fillRandom(rng);
+            b.fillRandom(rng);
+            const uint16_t top = depth == 1 ? 255 : 65535;
+            // Edge differences: equal, 10 above, 127/128 away, and beyond.
+            const int32_t diffs[] = {0, 10, 127, -128, 128, -127, depth == 1 ? 200 : 40000};
+            std::vector<uint16_t> sv = s.values(), bv = b.values();
+            for (size_t x = 0; x < std::min(size_t(width), size_t(7)); ++x) {
+                const int32_t base = depth == 1 ? 128 : 32768;
+                sv[x] = uint16_t(std::clamp(base + diffs[x], 0, int32_t{top}));
+                bv[x] = uint16_t(base);
+            }
+            s.setValues(sv);
+            b.setValues(bv);
+            kipref::PelsubCase c;
+            c.sixteen = depth == 2;
+            c.pixels = s.values();
+            const std::vector<uint16_t> expected = kipref::referenceSubtract(c, b.values());
+            const kimg_window sw = s.window(), bw = b.window(), ow = out.window();
+            choosePath(path);
+            auto step = depth == 1 ? kip_pelSubLocalSubtract8_ : kip_pelSubLocalSubtract16_;
+            ASSERT_EQ(step(&sw, &bw, &ow), 0);
+            EXPECT_EQ(out.values(), expected) << "path " << path << " depth " << depth;
+            ASSERT_EQ(step(&sw, &bw, &bw), 0);  // in place over the background
+            choosePath(0);
+            EXPECT_EQ(b.values(), expected) << "path " << path << " depth " << depth;
+            if (depth == 1 && width >= 7) {
+                EXPECT_EQ(out.values()[0], 128);
+                EXPECT_EQ(out.values()[1], 138);
+                EXPECT_EQ(out.values()[3], 0);
+                EXPECT_EQ(out.values()[4], 255);
+            }
+        }
+    }
+}
+
+TEST(PelsubParams, ConstructCopyValidate) {
+    kip_pelSubLocalParams a{7, 9}, b{1, 1}, c;
+    ASSERT_EQ(kip_pelSubLocalParams_construct(&c), 0);
+    EXPECT_TRUE(c.x == 3 && c.y == 3);
+    ASSERT_EQ(kip_pelSubLocalParams_constructCopy(&c, &a), 0);
+    EXPECT_TRUE(c.x == 7 && c.y == 9);
+    ASSERT_EQ(kip_pelSubLocalParams_assign(&b, &a), 0);
+    EXPECT_TRUE(b.x == 7 && b.y == 9);
+    ASSERT_EQ(kip_pelSubLocalParams_reset(&b), 0);
+    EXPECT_TRUE(b.x == 3 && b.y == 3);
+    ASSERT_EQ(kip_pelSubLocalParams_destruct(&c), 0);
+    EXPECT_TRUE(c.x == 3 && c.y == 3);
+    for (int32_t w : {-3, 0, 1, 2, 4, 5, 101}) {
+        const kip_pelSubLocalParams p{w, 3}, q{3, w};
+        const kip_status want = w >= 1 && w % 2 == 1 ? 0 : kip_errKernelSizeNotOdd;
+        EXPECT_EQ(kip_pelSubLocalParams_validate(&p), want) << w;
+        EXPECT_EQ(kip_pelSubLocalParams_validate(&q), want) << w;
+    }
+}
+
+template <class A>
+class PelsubEntry : public ::testing::Test {};
+using Apis = ::testing::Types<Api8, Api16>;
+TYPED_TEST_SUITE(PelsubEntry, Apis);
+
+// Refusals: the status the contract names, and nothing written (an unbound destination stays so).
+TYPED_TEST(PelsubEntry, RefusesBadInputWritingNothing) {
+    using A = TypeParam;
+    std::mt19937 rng(9);
+    Img src(A::kDepth, rect(0, 0, 12, 9)), dst(A::kDepth, rect(0, 0, 12, 9)), other(3 - A::kDepth, rect(0, 0, 12, 9));
+    Img mask(1, rect(0, 0, 12, 9)), far(A::kDepth, rect(100, 100, 5, 5)), farMask(1, rect(-50, 0, 5, 5));
+    src.fillRandom(rng);
+    dst.fillRandom(rng);
+    const std::vector<uint16_t> before = dst.values();
+    const kip_pelSubLocalParams ok{3, 5};
+    const kimg_window sw = src.window(), dw = dst.window(), ow = other.window(), mw = mask.window(), fw = far.window(),
+                      nullWindow{};
+    kiptest::Image unbound, fresh;
+    for (kip_pelSubLocalParams bad : {kip_pelSubLocalParams{4, 3}, {3, 0}, {-3, 3}}) {
+        EXPECT_EQ(A::filter(&src.img, nullptr, &bad, &fresh.img), kip_errKernelSizeNotOdd);
+        EXPECT_EQ(A::filterWindow(&sw, nullptr, &bad, &dw), kip_errKernelSizeNotOdd);
+    }
+    EXPECT_EQ(A::filter(&unbound.img, nullptr, &ok, &fresh.img), kip_errImageUnbound);
+    EXPECT_EQ(A::filterWindow(&nullWindow, nullptr, &ok, &dw), kip_errImageUnbound);
+    EXPECT_EQ(A::filterWindow(&sw, nullptr, &ok, &nullWindow), kip_errImageUnbound);
+    EXPECT_EQ(A::filterWindow(&ow, nullptr, &ok, &dw), kimg_errDepthMismatch);
+    EXPECT_EQ(A::filterWindow(&sw, &sw, &ok, &dw), A::kDepth == 1 ? 0 : kimg_errDepthMismatch);
+    dst.setValues(before);
+    EXPECT_EQ(A::filter(&other.img, nullptr, &ok, &fresh.img), kimg_errDepthMismatch);  // new pixels released
+    // Shared memory with the source or the mask, even outside the common rectangle.
+    const kimg_window shifted = kiptest::restrict(src.window(), rect(4, 0, 8, 9));
+    EXPECT_EQ(A::filterWindow(&sw, nullptr, &ok, &sw), kip_errMemoryOverlap);
+    EXPECT_EQ(A::filterWindow(&shifted, nullptr, &ok, &sw), kip_errMemoryOverlap);
+    if (A::kDepth == 1) {
+        EXPECT_EQ(A::filterWindow(&sw, &mw, &ok, &mw), kip_errMemoryOverlap);
+    }
+    EXPECT_EQ(A::filter(&src.img, nullptr, &ok, &src.img), kip_errMemoryOverlap);
+    // No common area: success, nothing written, nothing allocated.
+    EXPECT_EQ(A::filterWindow(&sw, nullptr, &ok, &fw), 0);
+    EXPECT_EQ(A::filter(&src.img, &farMask.img, &ok, &fresh.img), 0);
+    EXPECT_EQ(A::filter(&src.img, nullptr, &ok, &far.img), 0);
+    EXPECT_EQ(dst.values(), before);
+    EXPECT_EQ(fresh.img.store, nullptr);
+
+    kiptest::AssertCounter asserts;
+    EXPECT_EQ(A::filter(nullptr, nullptr, &ok, &dst.img), kstd_errInvalidArgument);
+    EXPECT_EQ(A::filter(&src.img, nullptr, nullptr, &dst.img), kstd_errInvalidArgument);
+    EXPECT_EQ(A::filterWindow(&sw, nullptr, &ok, nullptr), kstd_errInvalidArgument);
+    EXPECT_EQ(kip_pelSubLocalParams_validate(nullptr), kstd_errInvalidArgument);
+    EXPECT_EQ(asserts.count(), 4);
+    EXPECT_EQ(dst.values(), before);
+}
+
+// Constant images give the offset everywhere; 1 x 1 boxes too; unselected pixels give the offset.
+TYPED_TEST(PelsubEntry, OffsetWhereThePixelIsItsBackground) {
+    using A = TypeParam;
+    std::mt19937 rng(10);
+    const uint16_t offset = A::kDepth == 1 ? 128 : 32768;
+    Img flat(A::kDepth, rect(2, 3, 40, 30)), noisy(A::kDepth, rect(2, 3, 40, 30)), mask(1, rect(2, 3, 40, 30));
+    flat.setValues(std::vector<uint16_t>(1200, A::kMax / 3));
+    noisy.fillRandom(rng);
+    std::vector<uint16_t> m(1200, 0);
+    const std::vector<uint16_t> all(1200, offset);
+    const kip_pelSubLocalParams big{31, 7}, unit{1, 1};
+    for (int path : {0, 3}) {
+        choosePath(path);
+        Img a, b, c;
+        ASSERT_EQ(A::filter(&flat.img, nullptr, &big, &a.img), 0);
+        ASSERT_EQ(A::filter(&noisy.img, nullptr, &unit, &b.img), 0);
+        ASSERT_EQ(A::filter(&noisy.img, &mask.img, &big, &c.img), 0);
+        choosePath(0);
+        EXPECT_EQ(a.values(), all);
+        EXPECT_EQ(b.values(), all);
+        EXPECT_EQ(c.values(), all);
+        EXPECT_EQ(kiptest::windowOf(a.img), rect(2, 3, 40, 30));
+    }
+}
+
+// Every allocation of the entries failed in turn: the failure comes back, a bound destination
+// keeps its pixels, an unbound one stays unbound, nothing leaks.
+TYPED_TEST(PelsubEntry, FaultSweep) {
+    using A = TypeParam;
+    PathGuard guard;
+    std::mt19937 rng(14);
+    Img src(A::kDepth, rect(0, 0, 30, 20)), bound(A::kDepth, rect(5, 5, 30, 20)), mask(1, rect(0, 0, 30, 20));
+    src.fillRandom(rng);
+    bound.fillRandom(rng);
+    mask.fillRandom(rng);
+    const std::vector<uint16_t> boundBefore = bound.values();
+    const kip_pelSubLocalParams p{5, 3};
+    for (int path : {0, 3})
+        for (bool masked : {false, true}) {
+            const kimg_imageConst* m = masked ? &mask.img : nullptr;
+            Img fresh;
+            choosePath(path);
+            EXPECT_EQ(kiptest::faultSweep([&] { return A::filter(&src.img, m, &p, &fresh.img); },
+                                          [&](kip_status, int) { EXPECT_EQ(fresh.img.store, nullptr); }, nullptr,
+                                          [&] { kimg_image_assignUnbound(&fresh.img); }),
+                      path == 3 ? 3 : 2);
+            const int n = kiptest::faultSweep([&] { return A::filter(&src.img, m, &p, &bound.img); },
+                                              [&](kip_status, int) { EXPECT_EQ(bound.values(), boundBefore); },
+                                              [&] { bound.setValues(boundBefore); });
+            EXPECT_EQ(n, path == 3 ? 2 : 1);
+            choosePath(0);
+        }
+}
+
+}  // namespace
