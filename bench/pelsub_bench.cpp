@@ -1,0 +1,91 @@
+// Local background subtraction on a 4096 x 4096 scene, one thread: kip's mean entries beside
+// OpenCV's box blur followed by the subtraction with offset (addWeighted(src, 1, mean, -1, 128)),
+// the same work up to the border rule (OpenCV reflects, kip shrinks the box) and the rounding.
+#include <benchmark/benchmark.h>
+
+#include <vector>
+
+#include "kip/kip.h"
+#include "scene.hpp"
+
+#if defined(KIP_BENCH_OPENCV)
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#endif
+
+namespace {
+
+constexpr int32_t kSide = 4096;
+
+const std::vector<uint8_t>& scene8() {
+    static const std::vector<uint8_t> pixels = kipbench::scene8(kSide, kSide);
+    return pixels;
+}
+
+const std::vector<uint16_t>& scene16() {
+    static const std::vector<uint16_t> pixels = kipbench::scene16(kSide, kSide);
+    return pixels;
+}
+
+void setRate(benchmark::State& state) {
+    state.counters["Mpixel/s"] =
+        benchmark::Counter(double(kSide) * kSide / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+template <bool Sixteen>
+void kipMean(benchmark::State& state) {
+    const int32_t n = int32_t(state.range(0));
+    const kstd_rect32 whole{0, 0, kSide, kSide};
+    kimg_image source, destination;
+    void* pixels = Sixteen ? static_cast<void*>(const_cast<uint16_t*>(scene16().data()))
+                           : static_cast<void*>(const_cast<uint8_t*>(scene8().data()));
+    kimg_image_constructWrap(&source, Sixteen ? 2 : 1, &whole, kSide, pixels);
+    kimg_image_construct(&destination, Sixteen ? 2 : 1, kSide, kSide);
+    const kip_pelSubLocalParams params{n, n};
+    kip_status s = 0;
+    for (auto _ : state) {
+        if (s == 0)
+            s = Sixteen ? kip_pelSubLocalMean16(&source, nullptr, &params, &destination)
+                        : kip_pelSubLocalMean8(&source, nullptr, &params, &destination);
+        benchmark::ClobberMemory();
+    }
+    if (s != 0) state.SkipWithError("kip failed");
+    setRate(state);
+    kimg_image_destruct(&destination);
+    kimg_image_destruct(&source);
+}
+
+#if defined(KIP_BENCH_OPENCV)
+template <bool Sixteen>
+void opencvBlurSubtract(benchmark::State& state) {
+    cv::setNumThreads(1);
+    const int n = int(state.range(0));
+    const int type = Sixteen ? CV_16U : CV_8U;
+    void* pixels = Sixteen ? static_cast<void*>(const_cast<uint16_t*>(scene16().data()))
+                           : static_cast<void*>(const_cast<uint8_t*>(scene8().data()));
+    const cv::Mat source(kSide, kSide, type, pixels);
+    cv::Mat mean(kSide, kSide, type), destination(kSide, kSide, type);
+    for (auto _ : state) {
+        cv::blur(source, mean, cv::Size(n, n));
+        cv::addWeighted(source, 1.0, mean, -1.0, Sixteen ? 32768.0 : 128.0, destination);
+        benchmark::ClobberMemory();
+    }
+    setRate(state);
+}
+#endif
+
+void sizes(benchmark::internal::Benchmark* b) {
+    for (int n : {31, 101}) b->Arg(n);
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+}  // namespace
+
+BENCHMARK(kipMean<false>)->Name("pelSubLocalMean8/kip")->Apply(sizes);
+BENCHMARK(kipMean<true>)->Name("pelSubLocalMean16/kip")->Apply(sizes);
+#if defined(KIP_BENCH_OPENCV)
+BENCHMARK(opencvBlurSubtract<false>)->Name("pelSubLocalMean8/opencv")->Apply(sizes);
+BENCHMARK(opencvBlurSubtract<true>)->Name("pelSubLocalMean16/opencv")->Apply(sizes);
+#endif
+
+BENCHMARK_MAIN();
