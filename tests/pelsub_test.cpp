@@ -1,5 +1,7 @@
 // Local background subtraction: the entries against a brute-force reference, the optimised mean
 // against the table engine, the rounding and subtraction rules, refusals and fault sweeps.
+#include "kip/pelsub.hpp"
+
 #include <cstring>
 #include <string>
 
@@ -462,6 +464,30 @@ TYPED_TEST(PelsubEntry, FaultSweep) {
             EXPECT_EQ(n, path == 3 ? 2 : 1);
             choosePath(0);
         }
+}
+
+// The C++ forms call the entries: same pixels, and refusals come back as kip::error.
+TEST(PelsubCpp, FormsEqualTheCEntries) {
+    std::mt19937 rng(15);
+    Img src(2, rect(0, 0, 37, 23)), mask(1, rect(0, 0, 37, 23)), expected;
+    src.fillRandom(rng);
+    mask.fillRandom(rng);
+    const kip_pelSubLocalParams p{9, 5};
+    ASSERT_EQ(kip_pelSubLocalMean16(&src.img, &mask.img, &p, &expected.img), 0);
+    kip::image<std::uint16_t> source(rect(0, 0, 37, 23)), out;
+    kimg_image_assign(source.get(), &src.img);
+    kip::image<const std::uint8_t> m(rect(0, 0, 37, 23));
+    kimg_image_assign(m.get(), &mask.img);
+    kip::subtract_local_mean(source, m, out, kip::neighbourhood{9, 5});
+    uint32_t equal = 1;
+    kip_pelAndRectsEqual16(out.get(), &expected.img, &equal);
+    EXPECT_EQ(equal, 1u);
+    try {
+        kip::subtract_local_mean(source.view(), source.view(), kip::neighbourhood{9, 5});
+        ADD_FAILURE() << "in place accepted";
+    } catch (const kip::error& e) {
+        EXPECT_EQ(e.code(), kip_errMemoryOverlap);
+    }
 }
 
 }  // namespace

@@ -6,5 +6,6 @@
 #include "kip/convolve.hpp"
 #include "kip/image.hpp"
 #include "kip/mask_kernel.hpp"
+#include "kip/pelsub.hpp"
 
 #endif

@@ -166,6 +166,55 @@ TEST_F(Kipf, ConvolveWritesWhatTheLibraryComputes) {
                expected<int16_t>(in, 3, 3, std::vector<int16_t>{0, -1, 0, -1, 5, -1, 0, -1, 0}));
 }
 
+// flatten keeps the depth, flattens only --roi (whose edges act as the image's) and leaves the rest.
+TEST_F(Kipf, FlattenWritesWhatTheLibraryComputes) {
+    for (int bits : {8, 16}) {
+        Raster in = randomRaster(33, 21, bits, 7);
+        kipf::writeImage(path("in.png"), in);
+        ASSERT_EQ(run("flatten --size 7x5 in.png whole.png").status, 0);
+        ASSERT_EQ(run("flatten --mean --size 9 --roi 4,3,20,11 in.png roi.png").status, 0);
+        Raster whole = kipf::readImage(path("whole.png")), roi = kipf::readImage(path("roi.png"));
+        ASSERT_EQ(whole.bits, bits);
+        Raster part = Raster::make(20, 11, bits);
+        for (int32_t y = 0; y < 11; ++y)
+            for (int32_t x = 0; x < 20; ++x) {
+                const std::size_t from = std::size_t((y + 3) * 33 + x + 4), to = std::size_t(y * 20 + x);
+                if (bits == 8)
+                    part.grey8[to] = in.grey8[from];
+                else
+                    part.grey16[to] = in.grey16[from];
+            }
+        auto flat = [](const Raster& r, kip::neighbourhood n) {
+            Raster out = Raster::make(r.width, r.height, r.bits);
+            if (r.bits == 8) {
+                auto v =
+                    kip::subtract_local_mean(kip::image<const uint8_t>::wrap(std::span(r.grey8), r.width, r.height), n);
+                for (int32_t y = 0; y < r.height; ++y)
+                    for (int32_t x = 0; x < r.width; ++x) out.grey8[std::size_t(y * r.width + x)] = v.view()(x, y);
+            } else {
+                auto v = kip::subtract_local_mean(
+                    kip::image<const uint16_t>::wrap(std::span(r.grey16), r.width, r.height), n);
+                for (int32_t y = 0; y < r.height; ++y)
+                    for (int32_t x = 0; x < r.width; ++x) out.grey16[std::size_t(y * r.width + x)] = v.view()(x, y);
+            }
+            return out;
+        };
+        expectSame(whole, flat(in, {7, 5}));
+        const Raster partFlat = flat(part, {9, 9});
+        for (int32_t y = 0; y < 21; ++y)
+            for (int32_t x = 0; x < 33; ++x) {
+                const std::size_t at = std::size_t(y * 33 + x);
+                const bool inRoi = x >= 4 && x < 24 && y >= 3 && y < 14;
+                const std::size_t p = inRoi ? std::size_t((y - 3) * 20 + x - 4) : 0;
+                if (bits == 8)
+                    EXPECT_EQ(roi.grey8[at], inRoi ? partFlat.grey8[p] : in.grey8[at]) << x << "," << y;
+                else
+                    EXPECT_EQ(roi.grey16[at], inRoi ? partFlat.grey16[p] : in.grey16[at]) << x << "," << y;
+            }
+    }
+    EXPECT_EQ(run("flatten --size 4 in.png bad.png").status, 2);
+}
+
 TEST_F(Kipf, RoiAndMaskFilterOnlyTheirPixels) {
     Raster in = randomRaster(20, 16, 8, 2);
     Raster mask = Raster::make(20, 16, 8);
