@@ -1,11 +1,14 @@
 // Convolution: parameters, kernels, the entries against a brute-force reference, the fast path
 // against the general loop, failure codes and fault sweeps.
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <utility>
 
 #include "convolve/convolve_internal.hpp"
 #include "convolve/exact_divider.hpp"
+#include "convolve/fast_isa.hpp"
+#include "frame/isa.hpp"
 #include "reference/convolve_reference.hpp"
 #include "support/test_support.hpp"
 
@@ -261,6 +264,34 @@ TEST(ConvolveFast, MatchesGeneralLoopOnBothInstructionSets) {
         else
             fastMatchesLoop<Api16s>(rng, path);
         if (HasFailure()) return;
+    }
+}
+
+TEST(ConvolveFast, DispatchNeverPicksAMaskedOffSet) {
+    PathGuard guard;
+    using kip::convolve::FastIsa;
+    const std::pair<const FastIsa*, kip::Isa> sets[] = {{&kip::convolve::kFastIsaAvx2, kip::Isa::Avx2},
+                                                        {&kip::convolve::kFastIsaSse2, kip::Isa::Sse2}};
+    const uint32_t bits[] = {ksys_cpuFeatureSse2,  ksys_cpuFeatureSse3,   ksys_cpuFeatureSsse3, ksys_cpuFeatureSse41,
+                             ksys_cpuFeatureSse42, ksys_cpuFeaturePopcnt, ksys_cpuFeatureAvx,   ksys_cpuFeatureAvx2};
+    for (uint32_t subset = 0; subset < (1u << std::size(bits)); ++subset) {
+        uint32_t mask = 0;
+        for (size_t i = 0; i < std::size(bits); ++i)
+            if (subset & (1u << i)) mask |= bits[i];
+        ksys_cpuinfo_setFeatureMask(mask);
+        const FastIsa* picked = &kip::convolve::kFastIsaSse2;
+        ASSERT_EQ(kip::convolve::selectFastIsa(&picked), 0);
+        // The widest set whose every feature is left is the one picked.
+        const FastIsa* widest = nullptr;
+        for (const auto& [table, isa] : sets) {
+            bool available = false;
+            ASSERT_EQ(kip::isaAvailable(isa, &available), 0);
+            if (available) {
+                widest = table;
+                break;
+            }
+        }
+        EXPECT_EQ(picked, widest) << "mask " << std::hex << mask;
     }
 }
 

@@ -5,13 +5,20 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <limits>
 #include <set>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "frame/isa.hpp"
 #include "support/test_support.hpp"
+
+uint32_t isaProbe_sse2();
+uint32_t isaProbe_sse41();
+uint32_t isaProbe_avx2();
+uint32_t isaProbe_avx512();
 
 namespace {
 
@@ -344,6 +351,56 @@ TEST(CpuInfo, RecordIsStableAndTheMaskHidesFeatures) {
     EXPECT_EQ(b.features, a.features & ~(ksys_cpuFeatureAvx2 | ksys_cpuFeatureSse41));
     ASSERT_EQ(ksys_cpuinfo_init(&b), 0);
     EXPECT_EQ(std::memcmp(&a, &b, sizeof a), 0);
+}
+
+// Every subset of the features the instruction sets need, as the test mask.
+std::vector<uint32_t> featureMasks() {
+    const uint32_t bits[] = {ksys_cpuFeatureSse2,    ksys_cpuFeatureSse3,  ksys_cpuFeatureSsse3,
+                             ksys_cpuFeatureSse41,   ksys_cpuFeatureSse42, ksys_cpuFeaturePopcnt,
+                             ksys_cpuFeatureAvx,     ksys_cpuFeatureAvx2,  ksys_cpuFeatureAvx512bw,
+                             ksys_cpuFeatureAvx512vl};
+    std::vector<uint32_t> masks;
+    for (uint32_t subset = 0; subset < (1u << std::size(bits)); ++subset) {
+        uint32_t m = 0;
+        for (size_t i = 0; i < std::size(bits); ++i)
+            if (subset & (1u << i)) m |= bits[i];
+        masks.push_back(m);
+    }
+    return masks;
+}
+
+TEST(InstructionSets, FlagsEnableOnlyWhatTheRunTimeCheckVerifies) {
+    const std::pair<kip::Isa, uint32_t> probes[] = {{kip::Isa::Sse2, isaProbe_sse2()},
+                                                    {kip::Isa::Sse41, isaProbe_sse41()},
+                                                    {kip::Isa::Avx2, isaProbe_avx2()},
+                                                    {kip::Isa::Avx512, isaProbe_avx512()}};
+    for (const auto& [isa, compiled] : probes) {
+        EXPECT_EQ(compiled & ~kip::isaFeatures(isa), 0u) << "set " << int(isa) << " compiled " << std::hex << compiled;
+#if defined(__x86_64__)
+        // And the flags are there at all: each set enables its own widest feature.
+        EXPECT_NE(compiled, 0u) << "set " << int(isa);
+#endif
+    }
+#if defined(__x86_64__)
+    EXPECT_TRUE(isaProbe_avx2() & ksys_cpuFeatureAvx2);
+    EXPECT_TRUE(isaProbe_avx512() & ksys_cpuFeatureAvx512bw);
+#endif
+}
+
+TEST(InstructionSets, OfferedExactlyWhenTheProcessorReportsEveryFeature) {
+    ksys_cpuinfo all{};
+    ASSERT_EQ(ksys_cpuinfo_init(&all), 0);
+    for (const uint32_t mask : featureMasks()) {
+        ksys_cpuinfo_setFeatureMask(mask);
+        for (const kip::Isa isa : {kip::Isa::Sse2, kip::Isa::Sse41, kip::Isa::Avx2, kip::Isa::Avx512}) {
+            bool available = false;
+            ASSERT_EQ(kip::isaAvailable(isa, &available), 0);
+            const uint32_t need = kip::isaFeatures(isa);
+            EXPECT_EQ(available, all.kind != ksys_cpuKindOther && (all.features & mask & need) == need)
+                << "mask " << std::hex << mask << " set " << int(isa);
+        }
+    }
+    ksys_cpuinfo_setFeatureMask(0xFFFFFFFFu);
 }
 
 TEST(Attention, RequestFromAnotherThreadIsSeenUntilCleared) {

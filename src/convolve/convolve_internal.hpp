@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "frame/geometry.hpp"
 #include "kip/convolve.h"
 
 extern "C" {
@@ -48,32 +49,6 @@ kip_status kip_filterConvolveFastMirrored8_16s_16s_(const kimg_windowConst* sour
 }  // extern "C"
 
 namespace kip::convolve {
-
-// Symmetric reflection of index i into 0..n-1 (n >= 1): -1 -> 0, -2 -> 1, n -> n - 1, and on
-// with period 2n, so any index has a defined source pixel.
-inline int64_t reflect(int64_t i, int64_t n) {
-    const int64_t period = 2 * n;
-    int64_t r = i % period;
-    if (r < 0) r += period;
-    return r < n ? r : period - 1 - r;
-}
-
-template <class T>
-inline const T* pixelAt(const kimg_window& w, int64_t x, int64_t y) {
-    return reinterpret_cast<const T*>(static_cast<const uint8_t*>(w.pixels) +
-                                      ((y - w.rect.y) * w.stride + (x - w.rect.x)) * int64_t{sizeof(T)});
-}
-
-template <class T>
-inline T* mutablePixelAt(const kimg_window& w, int64_t x, int64_t y) {
-    return reinterpret_cast<T*>(static_cast<uint8_t*>(w.pixels) +
-                                ((y - w.rect.y) * w.stride + (x - w.rect.x)) * int64_t{sizeof(T)});
-}
-
-inline bool containsRect(const kstd_rect32& outer, int64_t x, int64_t y, int64_t width, int64_t height) {
-    return x >= outer.x && y >= outer.y && x + width <= int64_t{outer.x} + outer.width &&
-           y + height <= int64_t{outer.y} + outer.height;
-}
 
 // 8-bit kernel: the sum of the weights. 16-bit kernel: max(P, N) of the positive weights and of
 // the magnitudes of the others. wrapped is the 32-bit value the filters divide by; exact is the

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "kip/status.h"
+
 namespace kip::convolve {
 
 // One destination row. pairRows[k][2c] and pairRows[k][2c + 1] are the source pixels of
@@ -40,5 +42,9 @@ constexpr int32_t kFastBlock = 16;
 
 extern const FastIsa kFastIsaSse2;
 extern const FastIsa kFastIsaAvx2;
+
+// *isa := the widest kernels the processor runs, or null when none (fails only when the CPU
+// information does).
+kip_status selectFastIsa(const FastIsa** isa);
 
 }  // namespace kip::convolve

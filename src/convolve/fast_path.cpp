@@ -8,26 +8,25 @@
 #include "convolve/exact_divider.hpp"
 #include "convolve/fast_isa.hpp"
 #include "frame/cleanup.hpp"
+#include "frame/isa.hpp"
 #include "kip/platform/pixel.h"
 #include "platform/assert.hpp"
 
 using kip::Cleanup;
 using kip::failed;
+using kip::Isa;
+using kip::isaAvailable;
 using namespace kip::convolve;
+using kip::containsRect;
+using kip::mutablePixelAt;
+using kip::pixelAt;
+using kip::reflect;
 
 namespace {
 
 // Scratch above this is not worth it: such kernels are far too slow for it to matter, and the
 // general loop needs no memory in the clipped mode.
 constexpr uint64_t kMaxScratchBytes = uint64_t{256} << 20;
-
-const FastIsa* selectIsa() {
-    ksys_cpuinfo info;
-    if (failed(ksys_cpuinfo_init(&info)) || info.kind == ksys_cpuKindOther) return nullptr;
-    if ((info.features & ksys_cpuFeatureAvx2) && kFastIsaAvx2.interleave) return &kFastIsaAvx2;
-    if ((info.features & ksys_cpuFeatureSse2) && kFastIsaSse2.interleave) return &kFastIsaSse2;
-    return nullptr;
-}
 
 template <class Weight>
 Weight weightAt(const kimg_windowConst& kernel, int64_t column, int64_t row) {
@@ -95,7 +94,9 @@ kip_status fastConvolve(const kimg_windowConst* source, const kimg_windowConst* 
     if (source->bytesPerPixel != 1 || kernel->bytesPerPixel != int32_t{sizeof(Weight)} ||
         destination->bytesPerPixel != int32_t{sizeof(Out)})
         return kip_errNotAvailable;
-    const FastIsa* isa = selectIsa();
+    const FastIsa* isa = nullptr;
+    const kip_status chosen = selectFastIsa(&isa);
+    if (failed(chosen)) return chosen;
     if (isa == nullptr) return kip_errNotAvailable;
 
     // The accumulator stays within +-255 * norm, which must fit a signed 32-bit lane; a divisor at
@@ -179,6 +180,30 @@ kip_status fastConvolve(const kimg_windowConst* source, const kimg_windowConst* 
 }
 
 }  // namespace
+
+namespace kip::convolve {
+
+kip_status selectFastIsa(const FastIsa** isa) {
+    KIP_REQUIRE(isa);
+    // Widest first. A table without kernels comes from a build for another processor.
+    const struct {
+        Isa set;
+        const FastIsa* table;
+    } choices[] = {{Isa::Avx2, &kFastIsaAvx2}, {Isa::Sse2, &kFastIsaSse2}};
+    *isa = nullptr;
+    for (const auto& choice : choices) {
+        bool available = false;
+        const kip_status s = isaAvailable(choice.set, &available);
+        if (failed(s)) return s;
+        if (available && choice.table->interleave != nullptr) {
+            *isa = choice.table;
+            break;
+        }
+    }
+    return 0;
+}
+
+}  // namespace kip::convolve
 
 extern "C" {
 

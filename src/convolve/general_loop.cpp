@@ -4,9 +4,9 @@
 
 namespace {
 
-using kip::convolve::containsRect;
-using kip::convolve::mutablePixelAt;
-using kip::convolve::pixelAt;
+using kip::containsRect;
+using kip::mutablePixelAt;
+using kip::pixelAt;
 
 template <class Weight, class Out>
 kip_status generalLoop(const kimg_windowConst* source, const kimg_windowConst* kernel, int32_t divisor,

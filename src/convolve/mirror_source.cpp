@@ -8,7 +8,8 @@
 
 using kip::Cleanup;
 using kip::failed;
-using kip::convolve::reflect;
+using kip::mutablePixelAt;
+using kip::reflect;
 
 namespace {
 
@@ -18,14 +19,14 @@ void fillMargins(const kimg_window& p, const kstd_rect32& s, int64_t mx, int64_t
     const int64_t w = s.width;
     const int64_t h = s.height;
     for (int64_t y = 0; y < h; ++y) {
-        uint8_t* row = kip::convolve::mutablePixelAt<uint8_t>(p, s.x, int64_t{s.y} + y);
+        uint8_t* row = mutablePixelAt<uint8_t>(p, s.x, int64_t{s.y} + y);
         for (int64_t i = 1; i <= mx; ++i) {
             row[-i] = row[reflect(-i, w)];
             row[w - 1 + i] = row[reflect(w - 1 + i, w)];
         }
     }
     const size_t rowBytes = static_cast<size_t>(w + 2 * mx);
-    auto rowOf = [&](int64_t y) { return kip::convolve::mutablePixelAt<uint8_t>(p, s.x - mx, int64_t{s.y} + y); };
+    auto rowOf = [&](int64_t y) { return mutablePixelAt<uint8_t>(p, s.x - mx, int64_t{s.y} + y); };
     for (int64_t r = 1; r <= my; ++r) {
         std::memcpy(rowOf(-r), rowOf(reflect(-r, h)), rowBytes);
         std::memcpy(rowOf(h - 1 + r), rowOf(reflect(h - 1 + r, h)), rowBytes);

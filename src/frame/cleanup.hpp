@@ -21,6 +21,19 @@ kip_status freeThunk(void* address) {
     return s;
 }
 
+// Puts a freshly built object in place of a constructed one. The old one is destroyed first; if
+// that fails the built one is destroyed as well, so nothing leaks, and the failure is returned.
+template <class T, kip_status (*Destroy)(T*)>
+kip_status replaceWithBuilt(T* destination, T* built) {
+    const kip_status s = Destroy(destination);
+    if (failed(s)) {
+        Destroy(built);
+        return s;
+    }
+    *destination = *built;
+    return s;
+}
+
 template <int N>
 class Cleanup {
     static_assert(N >= 1 && N <= 5, "a cleanup table holds 1 to 5 entries");

@@ -93,16 +93,6 @@ kip_status constructFromImage(Encoded* encoded, const kimg_imageConst* mask) {
     return c.finish(s);
 }
 
-kip_status replace(Encoded* destination, Encoded* built) {
-    kip_status s = kip_filterMaskKernelEncoded_destruct(destination);
-    if (failed(s)) {
-        kip_filterMaskKernelEncoded_destruct(built);
-        return s;
-    }
-    *destination = *built;
-    return s;
-}
-
 // p * stride + c wraps like the 32-bit arithmetic the engines address with.
 kip_status createOffsets(const Pairs* positions, int32_t stride, kstd_vector32s* offsets) {
     const kstd_pair32* pos = nullptr;
@@ -151,7 +141,7 @@ kip_status kip_filterMaskKernelEncoded_assign(kip_filterMaskKernelEncoded* encod
     KIP_REQUIRE(source);
     Encoded built;
     kip_status s = constructCopy(&built, source);
-    return failed(s) ? s : replace(encoded, &built);
+    return failed(s) ? s : kip::replaceWithBuilt<Encoded, &kip_filterMaskKernelEncoded_destruct>(encoded, &built);
 }
 
 kip_status kip_filterMaskKernelEncoded_destruct(kip_filterMaskKernelEncoded* encoded) {
@@ -178,7 +168,7 @@ kip_status kip_filterMaskKernelEncoded_encode(kip_filterMaskKernelEncoded* encod
     KIP_REQUIRE(mask);
     Encoded built;
     kip_status s = constructFromImage(&built, mask);
-    return failed(s) ? s : replace(encoded, &built);
+    return failed(s) ? s : kip::replaceWithBuilt<Encoded, &kip_filterMaskKernelEncoded_destruct>(encoded, &built);
 }
 
 kip_status kip_filterMaskKernelEncoded_createEnteringOffsets(const kip_filterMaskKernelEncoded* encoded, int32_t stride,

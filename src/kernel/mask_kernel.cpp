@@ -32,16 +32,6 @@ kip_status makePrivateCopy(const kimg_imageConst* mask, kimg_image* copy) {
     return c.finish(s);
 }
 
-kip_status replace(Kernel* destination, Kernel* built) {
-    kip_status s = kip_filterMaskKernel_destruct(destination);
-    if (failed(s)) {
-        kip_filterMaskKernel_destruct(built);
-        return s;
-    }
-    *destination = *built;
-    return s;
-}
-
 }  // namespace
 
 static kip_status kip_filterMaskKernel_createRectangularMask_(kimg_imageConst* mask, const kstd_pair32* size) {
@@ -142,7 +132,7 @@ kip_status kip_filterMaskKernel_assign(kip_filterMaskKernel* kernel, const kip_f
     if (failed(s)) return c.finish(s);
     c.addObject<kimg_image, &kimg_imageConst_destruct>(ksys_cleanupDestroyOnFailure, &built.mask);
     s = c.finish(kip_filterMaskKernelEncoded_constructCopy(&built.encoded, &source->encoded));
-    return failed(s) ? s : replace(kernel, &built);
+    return failed(s) ? s : kip::replaceWithBuilt<Kernel, &kip_filterMaskKernel_destruct>(kernel, &built);
 }
 
 kip_status kip_filterMaskKernel_reset(kip_filterMaskKernel* kernel) {
@@ -180,7 +170,7 @@ kip_status kip_filterMaskKernel_setSize(kip_filterMaskKernel* kernel, const kstd
     KIP_REQUIRE(size);
     Kernel built;
     kip_status s = kip_filterMaskKernel_constructSize(&built, size);
-    return failed(s) ? s : replace(kernel, &built);
+    return failed(s) ? s : kip::replaceWithBuilt<Kernel, &kip_filterMaskKernel_destruct>(kernel, &built);
 }
 
 kip_status kip_filterMaskKernel_getMask(const kip_filterMaskKernel* kernel, kimg_imageConst* mask) {
@@ -194,7 +184,7 @@ kip_status kip_filterMaskKernel_setMask(kip_filterMaskKernel* kernel, const kimg
     KIP_REQUIRE(mask);
     Kernel built;
     kip_status s = kip_filterMaskKernel_constructMask(&built, mask);
-    return failed(s) ? s : replace(kernel, &built);
+    return failed(s) ? s : kip::replaceWithBuilt<Kernel, &kip_filterMaskKernel_destruct>(kernel, &built);
 }
 
 kip_status kip_filterMaskKernel_getIsRectangular(const kip_filterMaskKernel* kernel, uint32_t* rectangular) {

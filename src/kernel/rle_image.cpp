@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "frame/cleanup.hpp"
+#include "frame/geometry.hpp"
 #include "platform/assert.hpp"
 #include "platform/typecheck.hpp"
 
@@ -124,11 +125,10 @@ kip_status buildFromWindow(kip_rleImage8* image, const kimg_windowConst* window)
     s = kstd_vector_kip_rleRow8_getBegin(&image->rows, &rows);
     if (failed(s)) return c.finish(s);
     RunSpace space{&image->blocks, nullptr, 0};
-    const uint8_t* base = static_cast<const uint8_t*>(window->pixels);
     for (int32_t i = 0; i < image->height; ++i) {
         s = kip_rleImage8_reserveRuns_(&space, image->width, image->height - i);
         if (failed(s)) return c.finish(s);
-        kip_rleImage8_encodeRow_(base + intptr_t{i} * window->stride, image->width, &rows[i], &space);
+        kip_rleImage8_encodeRow_(kip::pixelAt<uint8_t>(*window, r.x, int64_t{r.y} + i), image->width, &rows[i], &space);
     }
     return c.finish(s);
 }
@@ -210,17 +210,6 @@ kip_status buildTranspose(kip_rleImage8* image, const kip_rleImage8* source) {
     return c.finish(s);
 }
 
-// Puts a freshly built image in place of a constructed one.
-kip_status replace(kip_rleImage8* destination, kip_rleImage8* built) {
-    kip_status s = kip_rleImage8_destruct(destination);
-    if (failed(s)) {
-        kip_rleImage8_destruct(built);
-        return s;
-    }
-    *destination = *built;
-    return s;
-}
-
 }  // namespace
 
 extern "C" {
@@ -241,7 +230,7 @@ kip_status kip_rleImage8_assign(kip_rleImage8* image, const kip_rleImage8* sourc
     KIP_REQUIRE(source);
     kip_rleImage8 built;
     kip_status s = buildRepacked(&built, source, false);
-    return failed(s) ? s : replace(image, &built);
+    return failed(s) ? s : kip::replaceWithBuilt<kip_rleImage8, &kip_rleImage8_destruct>(image, &built);
 }
 
 kip_status kip_rleImage8_destruct(kip_rleImage8* image) {
@@ -303,7 +292,7 @@ kip_status kip_rleImage8_encodeWindow(kip_rleImage8* image, const kimg_windowCon
     KIP_REQUIRE(window);
     kip_rleImage8 built;
     kip_status s = buildFromWindow(&built, window);
-    return failed(s) ? s : replace(image, &built);
+    return failed(s) ? s : kip::replaceWithBuilt<kip_rleImage8, &kip_rleImage8_destruct>(image, &built);
 }
 
 kip_status kip_rleImage8_encode(kip_rleImage8* image, const kimg_imageConst* source) {
@@ -329,9 +318,8 @@ kip_status kip_rleImage8_decode(const kip_rleImage8* image, kimg_image* out) {
     kimg_window window;
     s = kimg_window_init(&window, out);
     if (failed(s)) return s;
-    uint8_t* base = static_cast<uint8_t*>(window.pixels);
     for (int32_t i = 0; i < n; ++i) {
-        uint8_t* line = base + intptr_t{i} * window.stride;
+        uint8_t* line = kip::mutablePixelAt<uint8_t>(window, rect.x, int64_t{rect.y} + i);
         for (int32_t k = 0; k + 1 < rows[i].count; ++k) {
             std::memset(line, rows[i].runs[k].value, rows[i].runs[k].length);
             line += rows[i].runs[k].length;
@@ -345,7 +333,7 @@ kip_status kip_rleImage8_transpose(const kip_rleImage8* source, kip_rleImage8* d
     KIP_REQUIRE(destination);
     kip_rleImage8 built;
     kip_status s = buildTranspose(&built, source);
-    return failed(s) ? s : replace(destination, &built);
+    return failed(s) ? s : kip::replaceWithBuilt<kip_rleImage8, &kip_rleImage8_destruct>(destination, &built);
 }
 
 kip_status kip_rleImage8_reflect(const kip_rleImage8* source, kip_rleImage8* destination) {
@@ -353,7 +341,7 @@ kip_status kip_rleImage8_reflect(const kip_rleImage8* source, kip_rleImage8* des
     KIP_REQUIRE(destination);
     kip_rleImage8 built;
     kip_status s = buildRepacked(&built, source, true);
-    return failed(s) ? s : replace(destination, &built);
+    return failed(s) ? s : kip::replaceWithBuilt<kip_rleImage8, &kip_rleImage8_destruct>(destination, &built);
 }
 
 }  // extern "C"

@@ -40,8 +40,10 @@ ksys_cpuinfo detectX86() {
     if (c & (1u << 9)) f |= ksys_cpuFeatureSsse3;
     if (c & (1u << 19)) f |= ksys_cpuFeatureSse41;
     if (c & (1u << 20)) f |= ksys_cpuFeatureSse42;
+    if (c & (1u << 23)) f |= ksys_cpuFeaturePopcnt;
 
-    // Wide registers are usable only when the OS saves their state on context switches.
+    // Wide registers are usable only when the OS saves their state on context switches (XCR0:
+    // SSE and AVX state for YMM; opmask, upper ZMM and high ZMM state as well for AVX-512).
     bool ymmSaved = false, zmmSaved = false;
     if (c & (1u << 27)) {
         const uint64_t xcr0 = readXcr0();
@@ -52,8 +54,10 @@ ksys_cpuinfo detectX86() {
 
     if (maxLeaf >= 7) {
         __cpuid_count(7, 0, a, b, c, d);
-        if ((b & (1u << 5)) && ymmSaved && (f & ksys_cpuFeatureAvx)) f |= ksys_cpuFeatureAvx2;
-        if ((b & (1u << 16)) && (b & (1u << 30)) && zmmSaved) f |= ksys_cpuFeatureAvx512bw;
+        if ((b & (1u << 5)) && (f & ksys_cpuFeatureAvx)) f |= ksys_cpuFeatureAvx2;
+        const bool avx512f = (b & (1u << 16)) && zmmSaved && (f & ksys_cpuFeatureAvx);
+        if (avx512f && (b & (1u << 30))) f |= ksys_cpuFeatureAvx512bw;
+        if (avx512f && (b & (1u << 31))) f |= ksys_cpuFeatureAvx512vl;
     }
     info.features = f;
     return info;

@@ -4,6 +4,7 @@
 
 #include "platform/assert.hpp"
 #include "platform/image_store.hpp"
+#include "platform/pixel_address.hpp"
 #include "platform/rect.hpp"
 
 namespace {
@@ -87,7 +88,7 @@ kip_status restrict(kimg_window* out, const kimg_window* source, const kstd_rect
     if (kip::isEmpty(r) || source->pixels == nullptr) {
         w.pixels = nullptr;
     } else {
-        w.pixels = kip::windowAt(*source, r.x, r.y);
+        w.pixels = kip::byteAt(*source, r.x, r.y);
     }
     w.rect = r;
     *out = w;

@@ -17,12 +17,6 @@ struct kimg_store_ {
 
 namespace kip {
 
-// Pixel (x, y) of a window in client coordinates; the window must contain it.
-inline uint8_t* windowAt(const kimg_window& w, int32_t x, int32_t y) {
-    return static_cast<uint8_t*>(w.pixels) +
-           (static_cast<intptr_t>(y - w.rect.y) * w.stride + static_cast<intptr_t>(x - w.rect.x)) * w.bytesPerPixel;
-}
-
 // The storage rectangle of a bound image in client coordinates.
 inline kstd_rect32 storageRect(const kimg_image& image) {
     return kstd_rect32{image.originX, image.originY, image.store->width, image.store->height};

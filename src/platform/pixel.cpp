@@ -6,13 +6,14 @@
 
 #include "platform/assert.hpp"
 #include "platform/image_store.hpp"
+#include "platform/pixel_address.hpp"
 #include "platform/rect.hpp"
 
 namespace {
 
 bool isNullWindow(const kimg_window& w) { return w.image == nullptr || w.pixels == nullptr || kip::isEmpty(w.rect); }
 
-intptr_t rowBytes(const kimg_window& w) { return intptr_t(w.stride) * w.bytesPerPixel; }
+int64_t rowBytes(const kimg_window& w) { return int64_t{w.stride} * w.bytesPerPixel; }
 
 // Floor division for a positive divisor.
 int64_t floorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
@@ -70,25 +71,18 @@ kip_status copyWindow(const kimg_window* source, kimg_window* destination) {
             bool down = d.pixels < s.pixels;
             for (int32_t i = 0; i < h; ++i) {
                 int32_t y = down ? i : h - 1 - i;
-                std::memmove(static_cast<uint8_t*>(d.pixels) + y * rowBytes(d),
-                             static_cast<const uint8_t*>(s.pixels) + y * rowBytes(s), bytes);
+                std::memmove(kip::byteRow(d, y), kip::byteRow(s, y), bytes);
             }
             return 0;
         }
         void* tmp = nullptr;
         kip_status st = ksys_memory_alloc_internal(bytes * size_t(h), &tmp);
         if (kip::failed(st)) return st;
-        for (int32_t y = 0; y < h; ++y)
-            std::memcpy(static_cast<uint8_t*>(tmp) + y * bytes, static_cast<const uint8_t*>(s.pixels) + y * rowBytes(s),
-                        bytes);
-        for (int32_t y = 0; y < h; ++y)
-            std::memcpy(static_cast<uint8_t*>(d.pixels) + y * rowBytes(d), static_cast<uint8_t*>(tmp) + y * bytes,
-                        bytes);
+        for (int32_t y = 0; y < h; ++y) std::memcpy(static_cast<uint8_t*>(tmp) + y * bytes, kip::byteRow(s, y), bytes);
+        for (int32_t y = 0; y < h; ++y) std::memcpy(kip::byteRow(d, y), static_cast<uint8_t*>(tmp) + y * bytes, bytes);
         return ksys_memory_free_internal(&tmp);
     }
-    for (int32_t y = 0; y < h; ++y)
-        std::memcpy(static_cast<uint8_t*>(d.pixels) + y * rowBytes(d),
-                    static_cast<const uint8_t*>(s.pixels) + y * rowBytes(s), bytes);
+    for (int32_t y = 0; y < h; ++y) std::memcpy(kip::byteRow(d, y), kip::byteRow(s, y), bytes);
     return 0;
 }
 
@@ -114,7 +108,7 @@ kip_status fillWindow(kimg_window* window, T value) {
     if (isNullWindow(*window)) return 0;
     if (window->bytesPerPixel != int32_t(sizeof(T))) return kimg_errDepthMismatch;
     for (int32_t y = 0; y < window->rect.height; ++y) {
-        T* row = reinterpret_cast<T*>(static_cast<uint8_t*>(window->pixels) + y * rowBytes(*window));
+        T* row = reinterpret_cast<T*>(kip::byteRow(*window, y));
         std::fill(row, row + window->rect.width, value);
     }
     return 0;
@@ -155,8 +149,7 @@ kip_status equalImages(const kimg_image* a, const kimg_image* b, uint32_t* equal
     if (isNullWindow(wa)) return 0;
     const size_t bytes = size_t(wa.rect.width) * sizeof(T);
     for (int32_t y = 0; y < wa.rect.height; ++y) {
-        if (std::memcmp(static_cast<const uint8_t*>(wa.pixels) + y * rowBytes(wa),
-                        static_cast<const uint8_t*>(wb.pixels) + y * rowBytes(wb), bytes) != 0) {
+        if (std::memcmp(kip::byteRow(wa, y), kip::byteRow(wb, y), bytes) != 0) {
             *equal = 0;
             return 0;
         }

@@ -77,9 +77,11 @@ KIP_API kip_status ksys_cleanup_doId_(ksys_cleanupEntry* table, int32_t* count, 
 #define ksys_cpuFeatureSsse3 0x20u
 #define ksys_cpuFeatureSse41 0x100u
 #define ksys_cpuFeatureSse42 0x200u
-#define ksys_cpuFeatureAvx 0x1000u
-#define ksys_cpuFeatureAvx2 0x2000u /* set only when the OS saves YMM state */
-#define ksys_cpuFeatureAvx512bw 0x4000u
+#define ksys_cpuFeaturePopcnt 0x400u
+#define ksys_cpuFeatureAvx 0x1000u      /* set only when the OS saves YMM state */
+#define ksys_cpuFeatureAvx2 0x2000u     /* set only with ksys_cpuFeatureAvx */
+#define ksys_cpuFeatureAvx512bw 0x4000u /* AVX-512F and BW; set only when the OS saves ZMM and mask state */
+#define ksys_cpuFeatureAvx512vl 0x8000u /* AVX-512F and VL; the same condition */
 
 typedef struct ksys_cpuinfo {
     uint32_t kind;         /* ksys_cpuKind* */
