@@ -355,10 +355,10 @@ TEST(CpuInfo, RecordIsStableAndTheMaskHidesFeatures) {
 
 // Every subset of the features the instruction sets need, as the test mask.
 std::vector<uint32_t> featureMasks() {
-    const uint32_t bits[] = {ksys_cpuFeatureSse2,    ksys_cpuFeatureSse3,  ksys_cpuFeatureSsse3,
-                             ksys_cpuFeatureSse41,   ksys_cpuFeatureSse42, ksys_cpuFeaturePopcnt,
-                             ksys_cpuFeatureAvx,     ksys_cpuFeatureAvx2,  ksys_cpuFeatureAvx512bw,
-                             ksys_cpuFeatureAvx512vl};
+    const uint32_t bits[] = {ksys_cpuFeatureSse2,     ksys_cpuFeatureSse3,  ksys_cpuFeatureSsse3,
+                             ksys_cpuFeatureSse41,    ksys_cpuFeatureSse42, ksys_cpuFeaturePopcnt,
+                             ksys_cpuFeatureAvx,      ksys_cpuFeatureAvx2,  ksys_cpuFeatureAvx512bw,
+                             ksys_cpuFeatureAvx512vl, ksys_cpuFeatureFma,   ksys_cpuFeatureF16c};
     std::vector<uint32_t> masks;
     for (uint32_t subset = 0; subset < (1u << std::size(bits)); ++subset) {
         uint32_t m = 0;

@@ -23,8 +23,9 @@ inline constexpr uint32_t kIsaSse41Features =
 // -mavx2 (with AVX, SSE4.2, POPCNT and XSAVE; the AVX bit already requires the OS's XSAVE support)
 inline constexpr uint32_t kIsaAvx2Features =
     kIsaSse41Features | ksys_cpuFeatureSse42 | ksys_cpuFeaturePopcnt | ksys_cpuFeatureAvx | ksys_cpuFeatureAvx2;
-// -mavx512bw -mavx512vl (with AVX-512F and AVX2)
-inline constexpr uint32_t kIsaAvx512Features = kIsaAvx2Features | ksys_cpuFeatureAvx512bw | ksys_cpuFeatureAvx512vl;
+// -mavx512bw -mavx512vl (with AVX-512F and AVX2; with FMA and F16C as well under clang)
+inline constexpr uint32_t kIsaAvx512Features =
+    kIsaAvx2Features | ksys_cpuFeatureAvx512bw | ksys_cpuFeatureAvx512vl | ksys_cpuFeatureFma | ksys_cpuFeatureF16c;
 
 // The features a set needs.
 uint32_t isaFeatures(Isa isa);

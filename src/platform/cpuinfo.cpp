@@ -51,6 +51,8 @@ ksys_cpuinfo detectX86() {
         zmmSaved = (xcr0 & 0xE6u) == 0xE6u;
     }
     if ((c & (1u << 28)) && ymmSaved) f |= ksys_cpuFeatureAvx;
+    if ((c & (1u << 12)) && (f & ksys_cpuFeatureAvx)) f |= ksys_cpuFeatureFma;
+    if ((c & (1u << 29)) && (f & ksys_cpuFeatureAvx)) f |= ksys_cpuFeatureF16c;
 
     if (maxLeaf >= 7) {
         __cpuid_count(7, 0, a, b, c, d);

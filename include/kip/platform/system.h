@@ -82,6 +82,8 @@ KIP_API kip_status ksys_cleanup_doId_(ksys_cleanupEntry* table, int32_t* count, 
 #define ksys_cpuFeatureAvx2 0x2000u     /* set only with ksys_cpuFeatureAvx */
 #define ksys_cpuFeatureAvx512bw 0x4000u /* AVX-512F and BW; set only when the OS saves ZMM and mask state */
 #define ksys_cpuFeatureAvx512vl 0x8000u /* AVX-512F and VL; the same condition */
+#define ksys_cpuFeatureFma 0x10000u     /* set only with ksys_cpuFeatureAvx */
+#define ksys_cpuFeatureF16c 0x20000u    /* set only with ksys_cpuFeatureAvx */
 
 typedef struct ksys_cpuinfo {
     uint32_t kind;         /* ksys_cpuKind* */
