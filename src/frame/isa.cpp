@@ -18,14 +18,18 @@ uint32_t isaFeatures(Isa isa) {
     return 0xFFFFFFFFu;
 }
 
+bool isaOffered(const ksys_cpuinfo& info, Isa isa) {
+    // Other processors get the SIMD files built without flags: they hold no kernels.
+    const uint32_t needed = isaFeatures(isa);
+    return info.kind != ksys_cpuKindOther && (info.features & needed) == needed;
+}
+
 kip_status isaAvailable(Isa isa, bool* available) {
     KIP_REQUIRE(available);
     ksys_cpuinfo info;
     const kip_status s = ksys_cpuinfo_init(&info);
     if (failed(s)) return s;
-    // Other processors get the SIMD files built without flags: they hold no kernels.
-    const uint32_t needed = isaFeatures(isa);
-    *available = info.kind != ksys_cpuKindOther && (info.features & needed) == needed;
+    *available = isaOffered(info, isa);
     return s;
 }
 

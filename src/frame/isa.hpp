@@ -30,6 +30,9 @@ inline constexpr uint32_t kIsaAvx512Features =
 // The features a set needs.
 uint32_t isaFeatures(Isa isa);
 
+// Whether a CPU information record offers the set: an x86 processor reporting every feature.
+bool isaOffered(const ksys_cpuinfo& info, Isa isa);
+
 // *available := whether this build holds code for the set and the processor, as reported by
 // ksys_cpuinfo_init (after its test mask), offers it. Fails only when ksys_cpuinfo_init does.
 kip_status isaAvailable(Isa isa, bool* available);

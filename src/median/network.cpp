@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "frame/cleanup.hpp"
+#include "frame/isa.hpp"
 #include "kip/platform/image.h"
 #include "median/median_internal.hpp"
 #include "median/network_isa.hpp"
@@ -40,15 +41,15 @@ template <class T>
 Kernels<T> chooseKernels(const ksys_cpuinfo& info) {
     if (info.kind != ksys_cpuKindIntel && info.kind != ksys_cpuKindAmd) return {};
     const bool eightBit = sizeof(T) == 1;
-    if (!(info.features & (eightBit ? ksys_cpuFeatureSse2 : ksys_cpuFeatureSse41))) return {};
+    if (!kip::isaOffered(info, eightBit ? kip::Isa::Sse2 : kip::Isa::Sse41)) return {};
     auto from = [](const NetworkIsa& isa) {
         if constexpr (sizeof(T) == 1)
             return Kernels<T>{isa.select8, isa.lanes8};
         else
             return Kernels<T>{isa.select16, isa.lanes16};
     };
-    if ((info.features & ksys_cpuFeatureAvx512bw) && from(kNetworkAvx512).select) return from(kNetworkAvx512);
-    if ((info.features & ksys_cpuFeatureAvx2) && from(kNetworkAvx2).select) return from(kNetworkAvx2);
+    if (kip::isaOffered(info, kip::Isa::Avx512) && from(kNetworkAvx512).select) return from(kNetworkAvx512);
+    if (kip::isaOffered(info, kip::Isa::Avx2) && from(kNetworkAvx2).select) return from(kNetworkAvx2);
     return from(eightBit ? kNetworkSse2 : kNetworkSse41);
 }
 

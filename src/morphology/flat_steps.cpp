@@ -1,6 +1,7 @@
 // The separable steps: scalar row and column passes and their vector twins, each one template
 // over the pixel type and the maximum/minimum.
 #include "frame/cleanup.hpp"
+#include "frame/isa.hpp"
 #include "morphology/flat_isa.hpp"
 #include "morphology/variants.hpp"
 #include "platform/assert.hpp"
@@ -138,10 +139,10 @@ kip_status vectorIsa(int32_t width, int32_t lanes8Needed, bool sixteen, const Fl
     kip_status s = ksys_cpuinfo_init(&info);
     if (failed(s)) return s;
     *out = nullptr;
-    if ((info.kind != ksys_cpuKindIntel && info.kind != ksys_cpuKindAmd) || !(info.features & ksys_cpuFeatureSse2))
+    if ((info.kind != ksys_cpuKindIntel && info.kind != ksys_cpuKindAmd) || !kip::isaOffered(info, kip::Isa::Sse2))
         return kip_errNotAvailable;
     const auto lanes = [&](const FlatIsa& isa) { return sixteen ? isa.lanes16 : isa.lanes8; };
-    if ((info.features & ksys_cpuFeatureAvx2) && kFlatIsaAvx2.row8[0] && width >= lanes(kFlatIsaAvx2))
+    if (kip::isaOffered(info, kip::Isa::Avx2) && kFlatIsaAvx2.row8[0] && width >= lanes(kFlatIsaAvx2))
         *out = &kFlatIsaAvx2;
     else if (kFlatIsaSse2.row8[0] && width >= (lanes8Needed ? lanes(kFlatIsaSse2) : 0))
         *out = &kFlatIsaSse2;

@@ -3,6 +3,7 @@
 // subtract and one maximum (minimum). Pixels near the border, where part of the element falls
 // outside the source, are computed one by one from the same member list.
 #include "frame/cleanup.hpp"
+#include "frame/isa.hpp"
 #include "morphology/variants.hpp"
 #include "morphology/weighted_isa.hpp"
 #include "platform/assert.hpp"
@@ -24,8 +25,8 @@ const WeightedIsa* selectIsa() {
     ksys_cpuinfo info;
     if (failed(ksys_cpuinfo_init(&info))) return nullptr;
     if (info.kind != ksys_cpuKindIntel && info.kind != ksys_cpuKindAmd) return nullptr;
-    if ((info.features & ksys_cpuFeatureAvx2) && kWeightedIsaAvx2.row[0]) return &kWeightedIsaAvx2;
-    if ((info.features & ksys_cpuFeatureSse2) && kWeightedIsaSse2.row[0]) return &kWeightedIsaSse2;
+    if (kip::isaOffered(info, kip::Isa::Avx2) && kWeightedIsaAvx2.row[0]) return &kWeightedIsaAvx2;
+    if (kip::isaOffered(info, kip::Isa::Sse2) && kWeightedIsaSse2.row[0]) return &kWeightedIsaSse2;
     return nullptr;
 }
 
