@@ -7,6 +7,7 @@
 
 #include "frame/cleanup.hpp"
 #include "frame/hook.hpp"
+#include "frame/isa.hpp"
 #include "pelsub/pelsub_internal.hpp"
 #include "pelsub/rows_isa.hpp"
 #include "platform/assert.hpp"
@@ -21,8 +22,8 @@ namespace kip::pelsub {
 const RowIsa* selectRowIsa() {
     ksys_cpuinfo info;
     if (failed(ksys_cpuinfo_init(&info)) || info.kind == ksys_cpuKindOther) return nullptr;
-    if ((info.features & ksys_cpuFeatureAvx2) && kRowIsaAvx2.mean8) return &kRowIsaAvx2;
-    if ((info.features & ksys_cpuFeatureSse2) && kRowIsaSse2.mean8) return &kRowIsaSse2;
+    if (kip::isaOffered(info, kip::Isa::Avx2) && kRowIsaAvx2.mean8) return &kRowIsaAvx2;
+    if (kip::isaOffered(info, kip::Isa::Sse2) && kRowIsaSse2.mean8) return &kRowIsaSse2;
     return nullptr;
 }
 
