@@ -2,6 +2,7 @@
 // kernel splitting against a brute-force check, window preparation and its fault sweep.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <set>
@@ -126,6 +127,14 @@ TEST(KernelSplit, WorkedExamples) {
     EXPECT_EQ(r[0], rect(2, 1, 8, 6));
     EXPECT_EQ(r[3], rect(0, 0, 2, 8));
     EXPECT_EQ(r[4], rect(10, 0, 0, 8)) << "a zero-width piece touching the clip is kept";
+    // At x = INT32_MIN the left strip of a null centre is 2^31 wide: it is cut, not lost.
+    split(rect(INT32_MIN, 0, 2, 5), rect(INT32_MIN, 0, 2, 5), 3, 3, 0, 0, r);
+    EXPECT_TRUE(r[0].width == 0 && r[3] == rect(INT32_MIN, 0, 2, 5)) << r[0] << " " << r[3];
+    // The right margin 0 - INT32_MIN does not fit 32 bits.
+    kstd_rect32 w = rect(0, 0, 10, 1), d = rect(INT32_MIN, 0, INT32_MAX, 1);
+    kstd_pair32 unit{1, 1}, far{INT32_MIN, 0};
+    EXPECT_EQ(kip_filterCommon_gcrRect(&w, &d, &unit, &far, &r[0], &r[1], &r[2], &r[3], &r[4]),
+              kstd_errInvalidArgument);
 }
 
 bool inRect(const kstd_rect32& r, int64_t x, int64_t y) {
@@ -133,36 +142,78 @@ bool inRect(const kstd_rect32& r, int64_t x, int64_t y) {
            y < int64_t{r.y} + r.height;
 }
 
-TEST(KernelSplit, PiecesTileTheComputableAreaOnRandomCases) {
+// Random windows, clips, kernels and offsets anywhere in the plane, up to its edges and offsets of
+// +-2^31. Every set involved is a union of rectangles, so one sample per cell of the grid their
+// edges make decides it: the pieces must be disjoint, lie in the clip (and in the window when the
+// clip does), cover the window's part of the clip, and the centre must hold exactly the pixels
+// whose whole kernel lies in the window. Margins beyond 32 bits are refused.
+TEST(KernelSplit, PiecesTileTheComputableAreaAnywhereInThePlane) {
     std::mt19937 rng(7);
-    auto uni = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-    for (int iter = 0; iter < 4000; ++iter) {
-        kstd_rect32 w = rect(uni(-12, 12), uni(-12, 12), uni(0, 20), uni(0, 20));
-        bool inside = uni(0, 1) == 1;  // clip inside the window, as drivers pass it, or anywhere
-        kstd_rect32 d = inside ? rect(w.x + uni(0, 5), w.y + uni(0, 5), uni(0, 20), uni(0, 20))
-                               : rect(uni(-15, 15), uni(-15, 15), uni(0, 25), uni(0, 25));
+    auto pick = [&](int64_t lo, int64_t hi) { return std::uniform_int_distribution<int64_t>(lo, hi)(rng); };
+    auto position = [&](int64_t near) {
+        switch (pick(0, 4)) {
+            case 0: return int32_t(INT32_MIN + pick(0, 6));
+            case 1: return int32_t(INT32_MAX - pick(0, 6));
+            case 2: return int32_t(pick(-12, 12));
+            case 3: return int32_t(std::clamp<int64_t>(near + pick(-25, 25), INT32_MIN, INT32_MAX));
+            default: return int32_t(pick(INT32_MIN, INT32_MAX));
+        }
+    };
+    auto extent = [&] { return int32_t(pick(0, 4) ? pick(0, 20) : pick(0, INT32_MAX)); };
+    auto half = [&] { return int32_t(pick(0, 3) ? pick(0, 7) : pick(0, INT32_MAX / 2)); };
+    auto offset = [&](int32_t h) {
+        const int64_t edges[] = {INT32_MIN, INT32_MIN + 1, INT32_MAX, INT32_MAX - 1, pick(INT32_MIN, INT32_MAX)};
+        return int32_t(pick(0, 2) ? pick(-h, h) : edges[pick(0, 4)]);
+    };
+    for (int iter = 0; iter < 30000; ++iter) {
+        // Every pixel of the window has 32-bit coordinates; the clip may reach beyond.
+        kstd_rect32 w = rect(position(0), position(0), extent(), extent());
+        w.width = int32_t(std::min<int64_t>(w.width, (int64_t{1} << 31) - w.x));
+        w.height = int32_t(std::min<int64_t>(w.height, (int64_t{1} << 31) - w.y));
+        const bool inside = pick(0, 1) == 1;  // clipped to the window, as drivers pass it, or anywhere
+        kstd_rect32 d = rect(position(w.x), position(w.y), extent(), extent());
         if (inside) kstd_rect32_intersect(&d, &w);
-        int kw = 2 * uni(0, 7) + 1, kh = 2 * uni(0, 7) + 1;
-        int ox = uni(-(kw / 2), kw / 2), oy = uni(-(kh / 2), kh / 2);
+        const int32_t hx = half(), hy = half(), ox = offset(hx), oy = offset(hy);
+        const int64_t margins[4] = {int64_t{hx} + ox, int64_t{hx} - ox, int64_t{hy} + oy, int64_t{hy} - oy};
+        const bool representable =
+            std::all_of(margins, margins + 4, [](int64_t m) { return m >= INT32_MIN && m <= INT32_MAX; });
+        const std::string where = "case " + std::to_string(iter);
+
+        kstd_pair32 size{2 * hx + 1, 2 * hy + 1}, off{ox, oy};
         kstd_rect32 r[5];
-        split(w, d, kw, kh, ox, oy, r);
-        for (int y = -30; y < 40; ++y)
-            for (int x = -30; x < 40; ++x) {
-                int hits = 0;
-                for (int i = 0; i < 5; ++i) {
-                    if (!inRect(r[i], x, y)) continue;
-                    ++hits;
-                    ASSERT_TRUE(inRect(d, x, y)) << "piece " << i << " leaves the clip";
-                    ASSERT_TRUE(!inside || inRect(w, x, y)) << "piece " << i << " leaves the window";
-                }
-                ASSERT_LE(hits, 1) << "pieces overlap at " << x << "," << y;
-                if (inRect(w, x, y) && inRect(d, x, y)) {  // computable
-                    ASSERT_EQ(hits, 1) << "pixel " << x << "," << y << " not covered, case " << iter;
-                    bool whole = inRect(w, x - (kw / 2 + ox), y - (kh / 2 + oy)) &&
-                                 inRect(w, x + (kw / 2 - ox), y + (kh / 2 - oy));
-                    ASSERT_EQ(inRect(r[0], x, y), whole) << "centre wrong at " << x << "," << y << " case " << iter;
-                }
-            }
+        std::fill(r, r + 5, rect(1, 2, 3, 4));
+        const kip_status s = kip_filterCommon_gcrRect(&w, &d, &size, &off, &r[0], &r[1], &r[2], &r[3], &r[4]);
+        if (!representable) {
+            ASSERT_EQ(s, kstd_errInvalidArgument) << where;
+            ASSERT_TRUE(std::all_of(r, r + 5, [](const kstd_rect32& p) { return p == rect(1, 2, 3, 4); })) << where;
+            continue;
+        }
+        ASSERT_EQ(s, 0) << where;
+
+        // Pixel (x, y) has its whole kernel in W when x - (hx + ox) >= x0 and x + (hx - ox) < x1.
+        std::set<int64_t> xs{0, int64_t{w.x} + margins[0], int64_t{w.x} + w.width - margins[1]};
+        std::set<int64_t> ys{0, int64_t{w.y} + margins[2], int64_t{w.y} + w.height - margins[3]};
+        for (const kstd_rect32& q : {w, d, r[0], r[1], r[2], r[3], r[4]}) {
+            xs.insert({q.x, int64_t{q.x} + q.width});
+            ys.insert({q.y, int64_t{q.y} + q.height});
+        }
+        for (int64_t x0 : xs)
+            for (int64_t y0 : ys)
+                for (int64_t x : {x0 - 1, x0})
+                    for (int64_t y : {y0 - 1, y0}) {
+                        int hits = 0;
+                        for (int i = 0; i < 5; ++i) {
+                            if (!inRect(r[i], x, y)) continue;
+                            ++hits;
+                            ASSERT_TRUE(inRect(d, x, y)) << where << ": piece " << i << " leaves the clip";
+                        }
+                        ASSERT_LE(hits, 1) << where << ": pieces overlap at " << x << "," << y;
+                        if (!inRect(w, x, y) || !inRect(d, x, y)) continue;
+                        ASSERT_EQ(hits, 1) << where << ": " << x << "," << y << " in no piece; W " << w << " D " << d;
+                        const bool whole = x - margins[0] >= w.x && x + margins[1] < int64_t{w.x} + w.width &&
+                                           y - margins[2] >= w.y && y + margins[3] < int64_t{w.y} + w.height;
+                        ASSERT_EQ(inRect(r[0], x, y), whole) << where << ": centre wrong at " << x << "," << y;
+                    }
     }
 }
 

@@ -1,23 +1,27 @@
 // Splitting a window into the centre, where the whole kernel lies inside the source, and four
 // border strips, each clipped to the destination.
+#include <algorithm>
+
 #include "kip/window.h"
 #include "platform/assert.hpp"
 #include "platform/rect.hpp"
 
 namespace {
 
-// Strips with a negative extent become null; zero extents stay as they are.
-kstd_rect32 normalizeRect(const kstd_rect32& r) {
-    if (r.width < 0 || r.height < 0) return kstd_rect32{0, 0, 0, 0};
-    return r;
-}
+bool fits32(int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
 
-// Builds a strip from 64-bit edges; anything outside the 32-bit plane cannot hold pixels anyway.
-kstd_rect32 strip(int64_t x, int64_t y, int64_t width, int64_t height) {
-    if (width < 0 || height < 0 || x < INT32_MIN || y < INT32_MIN || x > INT32_MAX || y > INT32_MAX ||
-        width > INT32_MAX || height > INT32_MAX)
-        return kstd_rect32{0, 0, 0, 0};
-    return normalizeRect(kstd_rect32{int32_t(x), int32_t(y), int32_t(width), int32_t(height)});
+// A strip from 64-bit edges. Negative extents give the null rectangle (zero extents stay); a strip
+// that does not fit 32 bits (a null centre beside x = INT32_MIN, say) is cut to the window, which
+// keeps every one of its pixels that can matter.
+kstd_rect32 strip(int64_t x, int64_t y, int64_t width, int64_t height, const kstd_rect32& window) {
+    if (width < 0 || height < 0) return kstd_rect32{0, 0, 0, 0};
+    if (fits32(x) && fits32(y) && width <= INT32_MAX && height <= INT32_MAX)
+        return kstd_rect32{int32_t(x), int32_t(y), int32_t(width), int32_t(height)};
+    const int64_t x0 = std::max<int64_t>(x, window.x), y0 = std::max<int64_t>(y, window.y);
+    const int64_t x1 = std::min<int64_t>(x + width, int64_t{window.x} + window.width);
+    const int64_t y1 = std::min<int64_t>(y + height, int64_t{window.y} + window.height);
+    if (x1 <= x0 || y1 <= y0) return kstd_rect32{0, 0, 0, 0};
+    return kstd_rect32{int32_t(x0), int32_t(y0), int32_t(x1 - x0), int32_t(y1 - y0)};
 }
 
 }  // namespace
@@ -40,13 +44,18 @@ kip_status kip_filterCommon_gcrRect(const kstd_rect32* window, const kstd_rect32
     const kstd_rect32 w = *window;
     const int64_t hx = kernelSize->x / 2, hy = kernelSize->y / 2;
     const int64_t ox = kernelOffset->x, oy = kernelOffset->y;
-    auto amount = [](int64_t v) {  // trim amounts stay in 32 bits; larger ones leave nothing anyway
-        return int32_t(v < INT32_MIN ? INT32_MIN : (v > INT32_MAX ? INT32_MAX : v));
-    };
+    // Amounts are computed in 64 bits; clamping them to 32 bits would shift the centre's edges.
+    const int64_t margins[4] = {hx + ox, hx - ox, hy + oy, hy - oy};
+    for (int64_t m : margins)
+        if (!fits32(m)) return kstd_errInvalidArgument;
+    // A kernel shifted past its pixel has a negative margin on one side; the footprint still has
+    // to lie in W, so the centre never grows beyond W and the five pieces tile W.
+    auto amount = [](int64_t m) { return int32_t(m < 0 ? 0 : m); };
 
     kstd_rect32 c = w;
-    kip_status s = kstd_rect32_trim(&c, amount(hx + ox), amount(hx - ox), amount(hy + oy), amount(hy - oy), 1, 0);
-    if (s == kip_errRectEmpty || s == kstd_errInvalidArgument) {
+    kip_status s = kstd_rect32_trim(&c, amount(margins[0]), amount(margins[1]), amount(margins[2]),
+                                    amount(margins[3]), 1, 0);
+    if (s == kip_errRectEmpty) {
         c = kstd_rect32{0, 0, 0, 0};
     } else if (kip::failed(s)) {
         return s;
@@ -56,10 +65,10 @@ kip_status kip_filterCommon_gcrRect(const kstd_rect32* window, const kstd_rect32
     const int64_t cx = c.x, cy = c.y, cw = c.width, ch = c.height;
     kstd_rect32 pieces[5] = {
         c,
-        strip(cx, y0, cw, cy - y0),
-        strip(cx, cy + ch, cw, y1 - (cy + ch)),
-        strip(x0, y0, cx - x0, w.height),
-        strip(cx + cw, y0, x1 - (cx + cw), w.height),
+        strip(cx, y0, cw, cy - y0, w),
+        strip(cx, cy + ch, cw, y1 - (cy + ch), w),
+        strip(x0, y0, cx - x0, w.height, w),
+        strip(cx + cw, y0, x1 - (cx + cw), w.height, w),
     };
     kstd_rect32* outs[5] = {centre, top, bottom, left, right};
     for (int i = 0; i < 5; ++i) *outs[i] = kip::intersect(pieces[i], *clip);
