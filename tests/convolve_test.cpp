@@ -1,5 +1,6 @@
 // Convolution: parameters, kernels, the entries against a brute-force reference, the fast path
 // against the general loop, failure codes and fault sweeps.
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <string>
@@ -109,23 +110,43 @@ std::vector<int32_t> randomWeights(std::mt19937& rng, int32_t n, int style) {
     return w;
 }
 
+// A rectangle within 10 pixels of (x, y), kept inside the 32-bit plane.
 kstd_rect32 randomRect(std::mt19937& rng, int32_t x, int32_t y, int32_t maxSize) {
-    return rect(x + int32_t(rng() % 21) - 10, y + int32_t(rng() % 21) - 10, 1 + int32_t(rng() % maxSize),
-                1 + int32_t(rng() % maxSize));
+    const int32_t w = 1 + int32_t(rng() % maxSize), h = 1 + int32_t(rng() % maxSize);
+    auto near = [&](int32_t v, int32_t extent) {
+        return int32_t(std::clamp<int64_t>(int64_t{v} + int32_t(rng() % 21) - 10, INT32_MIN, INT32_MAX - extent));
+    };
+    return rect(near(x, w), near(y, h), w, h);
+}
+
+// A rectangle against one of the plane's edges (or near 0) in each direction.
+kstd_rect32 edgeRect(std::mt19937& rng, int32_t maxSize) {
+    const int32_t w = 1 + int32_t(rng() % maxSize), h = 1 + int32_t(rng() % maxSize);
+    auto place = [&](int32_t extent) {
+        const int32_t k = int32_t(rng() % 3);
+        switch (rng() % 3) {
+            case 0: return INT32_MIN + k;
+            case 1: return INT32_MAX - extent - k;
+            default: return k - 1;
+        }
+    };
+    return rect(place(w), place(h), w, h);
 }
 
 // One random call of an entry, checked pixel by pixel against the reference: the result
-// rectangle holds the reference values and every other destination pixel is untouched.
+// rectangle holds the reference values and every other destination pixel is untouched. At the
+// plane's edges the source is put against INT32_MIN or INT32_MAX, and a mirrored 8-bit call may
+// write over its own source.
 template <class A>
-void randomEntryCase(std::mt19937& rng, int path) {
+void randomEntryCase(std::mt19937& rng, int path, bool atEdges = false) {
     kipref::ConvolveCase c;
     c.signedKernel = A::kSigned;
     c.kw = 1 + 2 * int32_t(rng() % 8);
     c.kh = 1 + 2 * int32_t(rng() % 8);
     c.weights = randomWeights<A>(rng, c.kw * c.kh, int(rng() % 6));
     c.borderMode = rng() % 2 ? 2u : 0u;
-    c.source = randomRect(rng, 0, 0, 40);
-    Img src(1, c.source, int32_t(rng() % 3));
+    c.source = atEdges ? edgeRect(rng, 24) : randomRect(rng, 0, 0, 40);
+    Img src(1, c.source, atEdges ? 0 : int32_t(rng() % 3));
     src.fillRandom(rng);
     const kimg_xform xform{{2, 0, 5, 0, 3, 7}};
     kimg_image_setXform(&src.img, &xform);
@@ -133,9 +154,13 @@ void randomEntryCase(std::mt19937& rng, int path) {
     c.pixels.assign(sourcePixels.begin(), sourcePixels.end());
     const bool windowEntry = rng() % 2;
     const bool unbound = !windowEntry && rng() % 4 == 0;
+    const bool inPlace = atEdges && !unbound && A::kDepth == 1 && c.borderMode == 2 && rng() % 3 == 0;
     Img dst;
-    if (!unbound) {
-        dst.bind(A::kDepth, randomRect(rng, c.source.x, c.source.y, 50), int32_t(rng() % 3));
+    if (inPlace) {
+        kimg_image_assign(&dst.img, &src.img);
+        c.destination = c.source;
+    } else if (!unbound) {
+        dst.bind(A::kDepth, randomRect(rng, c.source.x, c.source.y, 50), atEdges ? 0 : int32_t(rng() % 3));
         dst.fillRandom(rng);
         c.destination = dst.window().rect;
     }
@@ -204,6 +229,20 @@ TEST(ConvolveRandom, EntriesMatchReferenceOnEveryPath) {
     }
 }
 
+// Sources against INT32_MIN and INT32_MAX: the fast path, the path without AVX2, the one without
+// SIMD and the inhibited one all give the reference's pixels, in both border modes.
+TEST(ConvolveRandom, EveryPathAgreesAtThePlanesEdges) {
+    PathGuard guard;
+    std::mt19937 rng(17);
+    for (int iter = 0; iter < 1600; ++iter) {
+        if (iter % 2)
+            randomEntryCase<Api8>(rng, (iter / 2) % 4, true);
+        else
+            randomEntryCase<Api16s>(rng, (iter / 2) % 4, true);
+        if (HasFailure()) return;
+    }
+}
+
 // The optimised slots against the general loop on wider rows (several blocks, odd tails, strides),
 // clipped on the source and mirrored against the loop over the mirrored copy. In-range kernels
 // must be served (status 0), not declined, on each instruction set; pixels beside the
@@ -243,12 +282,15 @@ void fastMatchesLoop(std::mt19937& rng, int path) {
     ASSERT_EQ(fs, 0) << "kernel " << kw << "x" << kh << (mirrored ? " mirrored" : " clipped");
     kiptest::Image mirror;
     kimg_windowConst loopSource = sw;
+    kimg_window loopTarget = lw;
     if (mirrored) {
         kimg_image_destruct(&mirror.img);
         ASSERT_EQ(kip_filterConvolveMirrorSource8_(&sw, &kwin, &mirror.img), 0);
         loopSource = mirror.window();
+        loopTarget.rect.x -= s.x;  // the copy's frame puts the source's top-left at (0, 0)
+        loopTarget.rect.y -= s.y;
     }
-    ASSERT_EQ(A::loop(&loopSource, &kwin, divisor, &lw), 0);
+    ASSERT_EQ(A::loop(&loopSource, &kwin, divisor, &loopTarget), 0);
     EXPECT_EQ(fastOut.values(), loopOut.values())
         << "kernel " << kw << "x" << kh << (mirrored ? " mirrored" : " clipped") << " path " << path << " destination "
         << r;

@@ -22,7 +22,9 @@ kip_status kip_filterConvolveWindow8_16s_16s_mirrored_(const kimg_windowConst* s
 
 // New 8-bit image over the source window grown by the kernel's half-size on every side, holding
 // the source in its middle and its symmetric reflection around it (continued back and forth
-// where the margin exceeds the source). On failure nothing is left constructed.
+// where the margin exceeds the source). The image is placed in coordinates relative to the
+// source: the source's top-left pixel is at (0, 0). ksys_errOutOfMemory when the grown rectangle
+// does not fit 32 bits. On failure nothing is left constructed.
 kip_status kip_filterConvolveMirrorSource8_(const kimg_windowConst* source, const kimg_windowConst* kernel,
                                             kimg_image* mirrored);
 

@@ -42,9 +42,13 @@ extern "C" kip_status kip_filterConvolveMirrorSource8_(const kimg_windowConst* s
     KIP_REQUIRE(mirrored);
     const int32_t mx = (kernel->rect.width - 1) / 2;
     const int32_t my = (kernel->rect.height - 1) / 2;
-    const kstd_rect32 s = source->rect;
+    // Placed with the source's top-left pixel at (0, 0), so that the margins stay inside the
+    // 32-bit plane wherever the source lies; only a copy wider or taller than the plane is out of
+    // reach, and that is a request for more memory than can be had.
+    const kstd_rect32 s{0, 0, source->rect.width, source->rect.height};
     kstd_rect32 p = s;
     kip_status st = kstd_rect32_trim(&p, -mx, -mx, -my, -my, 0, 0);
+    if (st == kstd_errInvalidArgument) return ksys_errOutOfMemory;
     if (failed(st)) return st;
     st = kimg_image_constructRect(mirrored, 1, &p);
     if (failed(st)) return st;

@@ -93,9 +93,16 @@ kip_status mirroredStep(const kimg_windowConst* source, const kimg_windowConst* 
     if (failed(s)) return s;
     Cleanup<1> c;
     c.addObject<kimg_image, &kimg_image_destruct>(ksys_cleanupDestroyAlways, &mirror);
+    // The copy lies in coordinates relative to the source; the destination follows it there.
+    kimg_window shifted = *destination;
+    const int64_t dx = int64_t{destination->rect.x} - source->rect.x;
+    const int64_t dy = int64_t{destination->rect.y} - source->rect.y;
+    if (dx < INT32_MIN || dx > INT32_MAX || dy < INT32_MIN || dy > INT32_MAX) s = kstd_errInvalidArgument;
+    shifted.rect.x = static_cast<int32_t>(dx);
+    shifted.rect.y = static_cast<int32_t>(dy);
     kimg_windowConst whole;
-    s = kimg_windowConst_init(&whole, &mirror);
-    if (!failed(s)) s = clippedStep<V>(&whole, kernel, destination, gate);
+    if (!failed(s)) s = kimg_windowConst_init(&whole, &mirror);
+    if (!failed(s)) s = clippedStep<V>(&whole, kernel, &shifted, gate);
     return c.finish(s);
 }
 
