@@ -125,9 +125,12 @@ kstd_rect32 edgeRect(std::mt19937& rng, int32_t maxSize) {
     auto place = [&](int32_t extent) {
         const int32_t k = int32_t(rng() % 3);
         switch (rng() % 3) {
-            case 0: return INT32_MIN + k;
-            case 1: return INT32_MAX - extent - k;
-            default: return k - 1;
+            case 0:
+                return INT32_MIN + k;
+            case 1:
+                return INT32_MAX - extent - k;
+            default:
+                return k - 1;
         }
     };
     return rect(place(w), place(h), w, h);

@@ -152,11 +152,16 @@ TEST(KernelSplit, PiecesTileTheComputableAreaAnywhereInThePlane) {
     auto pick = [&](int64_t lo, int64_t hi) { return std::uniform_int_distribution<int64_t>(lo, hi)(rng); };
     auto position = [&](int64_t near) {
         switch (pick(0, 4)) {
-            case 0: return int32_t(INT32_MIN + pick(0, 6));
-            case 1: return int32_t(INT32_MAX - pick(0, 6));
-            case 2: return int32_t(pick(-12, 12));
-            case 3: return int32_t(std::clamp<int64_t>(near + pick(-25, 25), INT32_MIN, INT32_MAX));
-            default: return int32_t(pick(INT32_MIN, INT32_MAX));
+            case 0:
+                return int32_t(INT32_MIN + pick(0, 6));
+            case 1:
+                return int32_t(INT32_MAX - pick(0, 6));
+            case 2:
+                return int32_t(pick(-12, 12));
+            case 3:
+                return int32_t(std::clamp<int64_t>(near + pick(-25, 25), INT32_MIN, INT32_MAX));
+            default:
+                return int32_t(pick(INT32_MIN, INT32_MAX));
         }
     };
     auto extent = [&] { return int32_t(pick(0, 4) ? pick(0, 20) : pick(0, INT32_MAX)); };

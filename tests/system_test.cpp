@@ -1,5 +1,7 @@
 // System layer: allocator and fault injector, cleanup registry, assertions, generic and typed
 // vectors, CPU information, attention flag, ceiling.
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -56,6 +58,39 @@ TEST(Memory, InjectorFiresOnceAcrossRacingThreads) {
         });
     for (auto& t : threads) t.join();
     EXPECT_EQ(failures.load(), 1);
+}
+
+// One request above the limit is refused with the out-of-memory status before anything is
+// allocated (an image that large is never zeroed); the default leaves most of the machine alone.
+TEST(Memory, RequestsAboveTheLimitAreRefusedBeforeAnythingIsAllocated) {
+    const int64_t live = ksys_memory_getLiveBlocks();
+    const uint64_t byDefault = ksys_memory_getAllocationLimit();
+    void* block = nullptr;
+    ksys_memory_setAllocationLimit(4096);
+    ASSERT_EQ(ksys_memory_alloc_internal(4097, &block), ksys_errOutOfMemory);
+    ASSERT_EQ(ksys_memory_alloc_internal(4096, &block), 0);
+    ksys_memory_free_internal(&block);
+    {
+        kiptest::Image fits, tooLarge;
+        EXPECT_EQ(kimg_image_construct(&fits.img, 2, 32, 32), 0);
+        EXPECT_EQ(kimg_image_construct(&tooLarge.img, 2, 64, 32), ksys_errOutOfMemory);
+        EXPECT_FALSE(kiptest::isBound(tooLarge.img));
+    }
+    ksys_memory_setFailAfter(0);
+    EXPECT_EQ(ksys_memory_alloc_internal(5000, &block), ksys_errOutOfMemory);
+    EXPECT_EQ(ksys_memory_getFailAfter(), 0) << "a refused request is not an allocation for the injector";
+    ksys_memory_setFailAfter(-1);
+
+    ksys_memory_setAllocationLimit(0);
+    ASSERT_EQ(ksys_memory_getAllocationLimit(), byDefault) << "0 restores the default";
+    const uint64_t physical = uint64_t(sysconf(_SC_PHYS_PAGES)) * uint64_t(sysconf(_SC_PAGESIZE));
+    EXPECT_LE(byDefault, physical / 2);
+    EXPECT_EQ(ksys_memory_alloc_internal(size_t(byDefault) + 1, &block), ksys_errOutOfMemory);
+    kiptest::Image huge;
+    EXPECT_EQ(kimg_image_construct(&huge.img, 2, 1 << 20, int32_t(byDefault >> 21) + 1), ksys_errOutOfMemory);
+    EXPECT_EQ(kimg_image_construct(&huge.img, 2, INT32_MAX, INT32_MAX), ksys_errOutOfMemory);
+    EXPECT_EQ(block, nullptr);
+    EXPECT_EQ(ksys_memory_getLiveBlocks(), live);
 }
 
 TEST(AssertDeathTest, DefaultHandlerReportsTheLineAndAborts) {

@@ -53,8 +53,8 @@ kip_status kip_filterCommon_gcrRect(const kstd_rect32* window, const kstd_rect32
     auto amount = [](int64_t m) { return int32_t(m < 0 ? 0 : m); };
 
     kstd_rect32 c = w;
-    kip_status s = kstd_rect32_trim(&c, amount(margins[0]), amount(margins[1]), amount(margins[2]),
-                                    amount(margins[3]), 1, 0);
+    kip_status s =
+        kstd_rect32_trim(&c, amount(margins[0]), amount(margins[1]), amount(margins[2]), amount(margins[3]), 1, 0);
     if (s == kip_errRectEmpty) {
         c = kstd_rect32{0, 0, 0, 0};
     } else if (kip::failed(s)) {

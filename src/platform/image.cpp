@@ -23,8 +23,8 @@ bool fitsPlane(int64_t x, int64_t y, int64_t width, int64_t height) {
 
 kip_status newStore(uint32_t depth, int32_t width, int32_t height, kimg_store_** out) {
     if (!validDepth(depth) || width < 0 || height < 0) return kstd_errInvalidArgument;
+    // At most 2^63 bytes; the allocator's limit refuses what cannot be had, before any zeroing.
     uint64_t bytes = uint64_t(width) * uint64_t(height) * depth;
-    if (bytes > (uint64_t(1) << 46)) return kstd_errInvalidArgument;
     void* block = nullptr;
     kip_status s = ksys_memory_alloc_internal(kPixelOffset + size_t(bytes), &block);
     if (kip::failed(s)) return s;

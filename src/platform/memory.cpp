@@ -1,5 +1,7 @@
 // The allocator every part of the library goes through, with a fault injector and a count of
 // live blocks so tests can prove that failure paths release what they took.
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +13,20 @@ namespace {
 
 std::atomic<int64_t> gFailAfter{-1};
 std::atomic<int64_t> gLiveBlocks{0};
+
+// A quarter of physical memory: on a host that overcommits, a larger request would be granted
+// and then killed when touched, so it is refused with a status instead.
+uint64_t defaultAllocationLimit() {
+    static const uint64_t limit = [] {
+        const long pages = sysconf(_SC_PHYS_PAGES);
+        const long pageSize = sysconf(_SC_PAGESIZE);
+        if (pages <= 0 || pageSize <= 0) return uint64_t{16} << 30;
+        return uint64_t(pages) / 4 * uint64_t(pageSize);
+    }();
+    return limit;
+}
+
+std::atomic<uint64_t> gAllocationLimit{0};  // 0: the default above
 
 // Counts one allocation down; true for the one that must fail. A CAS loop so that two threads
 // racing on the last success cannot both fail or both pass.
@@ -27,6 +43,8 @@ bool consumeInjectedFailure() {
 
 extern "C" kip_status ksys_memory_alloc_internal(size_t bytes, void** block) {
     KIP_REQUIRE(block);
+    // Refused before the injector counts it: nothing was about to be allocated.
+    if (uint64_t{bytes} > ksys_memory_getAllocationLimit()) return ksys_errOutOfMemory;
     if (consumeInjectedFailure()) return ksys_errOutOfMemory;
     // Sizes beyond the address space are refused here rather than handed to malloc.
     if (bytes > static_cast<size_t>(PTRDIFF_MAX)) return ksys_errOutOfMemory;
@@ -70,3 +88,12 @@ extern "C" void ksys_memory_setFailAfter(int64_t successes) {
 extern "C" int64_t ksys_memory_getFailAfter(void) { return gFailAfter.load(std::memory_order_relaxed); }
 
 extern "C" int64_t ksys_memory_getLiveBlocks(void) { return gLiveBlocks.load(std::memory_order_relaxed); }
+
+extern "C" void ksys_memory_setAllocationLimit(uint64_t bytes) {
+    gAllocationLimit.store(bytes, std::memory_order_relaxed);
+}
+
+extern "C" uint64_t ksys_memory_getAllocationLimit(void) {
+    const uint64_t limit = gAllocationLimit.load(std::memory_order_relaxed);
+    return limit == 0 ? defaultAllocationLimit() : limit;
+}
