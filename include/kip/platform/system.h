@@ -18,9 +18,9 @@ KIP_API void kstd_assert_setHandler(void (*handler)(int32_t line));
 
 /* ---- Memory -------------------------------------------------------------------------------- */
 
-/* Allocates bytes (0 gives a valid unique block) and stores the block in *block. On failure
-   (or above the allocation limit below) returns ksys_errOutOfMemory and leaves *block unchanged. Blocks are aligned as
-   malloc's. */
+/* Allocates bytes (0 gives a valid unique block) and stores the block in *block. On failure,
+   or above the allocation limit, returns ksys_errOutOfMemory and leaves *block unchanged.
+   Blocks are aligned as malloc's. */
 KIP_API kip_status ksys_memory_alloc_internal(size_t bytes, void** block);
 /* Frees *block (null is allowed) and sets *block to null. */
 KIP_API kip_status ksys_memory_free_internal(void** block);
@@ -36,9 +36,7 @@ KIP_API void ksys_memory_setFailAfter(int64_t successes);
 KIP_API int64_t ksys_memory_getFailAfter(void);
 /* Blocks allocated and not yet freed, process-wide. */
 KIP_API int64_t ksys_memory_getLiveBlocks(void);
-/* Largest single allocation, process-wide; larger requests fail with ksys_errOutOfMemory before
-   anything is allocated. Default (and what 0 restores): a quarter of physical memory, 16 GiB
-   when that is unknown. */
+/* Largest single allocation, process-wide (default and 0: a quarter of physical memory). */
 KIP_API void ksys_memory_setAllocationLimit(uint64_t bytes);
 KIP_API uint64_t ksys_memory_getAllocationLimit(void);
 
