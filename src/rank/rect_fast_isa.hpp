@@ -1,0 +1,42 @@
+// What the rank fast path's driver hands to its instruction-set sweeps. Plain data only: this
+// header is included by files built with different instruction sets, so it must hold no inline
+// code that the linker could merge across them.
+#pragma once
+
+#include <cstdint>
+
+namespace kip::rank {
+
+// One row update, as kip_filterRankRectSweep8_ describes it; leaving and entering point at the
+// pixel of the first swept column (null when not removed or added).
+struct SweepRow {
+    int32_t count;
+    const uint8_t* leaving;
+    const uint8_t* entering;
+    int32_t initialRun;
+    int32_t kernelWidth;
+    const uint16_t* membership;
+    uint16_t* histogram;
+    const int16_t* levels;
+    uint16_t* countsAtOrBelow;
+};
+
+using SweepFn = void (*)(const SweepRow& row);
+
+struct SweepIsa {
+    // Strip widths: narrow below wideFrom kernel columns, wide from there on.
+    int32_t narrow;
+    int32_t wide;
+    int32_t wideFrom;
+    // The sweep for a strip width and the remove/add pair; null for widths the set lacks.
+    SweepFn (*sweepFor)(int32_t stripWidth, bool remove, bool add);
+};
+
+// The widest strip any set uses. (AVX-512BW strips of 32 and 64 columns measured slower than AVX2's
+// 16 on the machines we have, so there is no AVX-512 sweep.)
+constexpr int32_t kMaxStrip = 64;
+
+extern const SweepIsa kSweepSse2;
+extern const SweepIsa kSweepAvx2;
+
+}  // namespace kip::rank

@@ -1,0 +1,95 @@
+// The sweep of the rank fast path, written once over a vector policy V. Each instruction-set
+// file defines V and includes this header inside its own anonymous namespace, so that every
+// instantiation is compiled with that file's flags and none is shared across files.
+//
+// V provides: Vec, kLanes (16-bit lanes per Vec), load/store (any alignment), add, sub, and,
+// greaterThan (signed 16-bit compare, all-ones lanes where true), splat (a grey value in every
+// lane) and one (1 in every lane).
+//
+// The membership of strip lane j for the t-th swept column is read from the table at offset
+// S + kernelWidth - initialRun - t; the table holds at most S ones, so for kernels of S columns or
+// more the offsets are folded: above the ones they shift down by kernelWidth - S, and where every
+// lane is a member (the middle of a wide kernel's sweep) no mask is read at all.
+
+#include "rank/rect_fast_isa.hpp"
+
+using kip::rank::SweepFn;
+using kip::rank::SweepRow;
+
+template <int N>
+struct Lanes {
+    typename V::Vec v[N];
+};
+
+// Adds the pixel pair's effect for one swept column: the leaving value a is removed and the
+// entering value b added in every lane of mask. Counts at or below: a lane whose level is >= a
+// loses one, >= b gains one; greaterThan gives -1 where true, so count += ge(a) - ge(b).
+template <int N, bool Remove, bool Add, bool Full>
+inline void step(uint16_t* histogram, const Lanes<N>& levelUp, Lanes<N>& count, uint32_t a, uint32_t b,
+                 const uint16_t* mask) {
+    constexpr int S = N * V::kLanes;
+    const auto allOnes = V::greaterThan(V::one(), V::splat(0));
+    for (int i = 0; i < N; ++i) {
+        const auto m = Full ? allOnes : V::load(mask + i * V::kLanes);
+        typename V::Vec delta;
+        if constexpr (Remove) {
+            uint16_t* h = histogram + a * S + i * V::kLanes;
+            V::store(h, V::add(V::load(h), m));
+            delta = V::greaterThan(levelUp.v[i], V::splat(a));
+        }
+        if constexpr (Add) {
+            uint16_t* h = histogram + b * S + i * V::kLanes;
+            V::store(h, V::sub(V::load(h), m));
+            const auto ge = V::greaterThan(levelUp.v[i], V::splat(b));
+            if constexpr (Remove)
+                delta = V::sub(delta, ge);
+            else
+                delta = V::sub(V::splat(0), ge);
+        }
+        count.v[i] = V::add(count.v[i], Full ? delta : V::and_(delta, m));
+    }
+}
+
+template <int N, bool Remove, bool Add>
+void sweep(const SweepRow& r) {
+    constexpr int S = N * V::kLanes;
+    Lanes<N> levelUp;
+    Lanes<N> count;
+    for (int i = 0; i < N; ++i) {
+        levelUp.v[i] = V::add(V::load(r.levels + i * V::kLanes), V::one());
+        count.v[i] = V::load(r.countsAtOrBelow + i * V::kLanes);
+    }
+    const uint8_t* a = r.leaving;
+    const uint8_t* b = r.entering;
+    auto pixel = [](const uint8_t* row, int32_t t) -> uint32_t { return row[t - 1]; };
+    const int32_t kw = r.kernelWidth;
+    const int32_t m = r.initialRun;
+    const int32_t n = r.count;
+    if (kw < S) {
+        for (int32_t t = 1; t <= n; ++t)
+            step<N, Remove, Add, false>(r.histogram, levelUp, count, Remove ? pixel(a, t) : 0u, Add ? pixel(b, t) : 0u,
+                                        r.membership + (S + kw - m - t));
+    } else {
+        const int32_t endA = S - m - 1 < n ? S - m - 1 : n;
+        const int32_t endB = kw - m < n ? kw - m : n;
+        int32_t t = 1;
+        for (; t <= endA; ++t)
+            step<N, Remove, Add, false>(r.histogram, levelUp, count, Remove ? pixel(a, t) : 0u, Add ? pixel(b, t) : 0u,
+                                        r.membership + (2 * S - m - t));
+        for (; t <= endB; ++t)
+            step<N, Remove, Add, true>(r.histogram, levelUp, count, Remove ? pixel(a, t) : 0u, Add ? pixel(b, t) : 0u,
+                                       nullptr);
+        for (; t <= n; ++t)
+            step<N, Remove, Add, false>(r.histogram, levelUp, count, Remove ? pixel(a, t) : 0u, Add ? pixel(b, t) : 0u,
+                                        r.membership + (S + kw - m - t));
+    }
+    for (int i = 0; i < N; ++i) V::store(r.countsAtOrBelow + i * V::kLanes, count.v[i]);
+}
+
+template <int N>
+SweepFn sweepOfWidth(bool remove, bool add) {
+    if (remove && add) return &sweep<N, true, true>;
+    if (remove) return &sweep<N, true, false>;
+    if (add) return &sweep<N, false, true>;
+    return nullptr;
+}
