@@ -87,7 +87,9 @@ TEST(KipHpp, ErrorsCarryTheCodeAndItsName) {
     }
     kip::kernel<u8> box(3, 3, std::array<u8, 9>{1, 1, 1, 1, 1, 1, 1, 1, 1});
     kip::image<u8> src(8, 8);
-    EXPECT_EQ(thrown([&] { kip::convolve(src, box, kip::border::truncated); }), kip_errBadMode);
+    // convolve_border has no truncated mode; a forced value is still refused.
+    EXPECT_EQ(thrown([&] { kip::convolve(src, box, kip::convolve_border(kip_filterBorderTruncated)); }),
+              kip_errBadMode);
     int64_t before = ksys_memory_getLiveBlocks();
     ksys_memory_setFailAfter(0);
     EXPECT_EQ(thrown([] { kip::image<u8>(64, 64); }), ksys_errOutOfMemory);
@@ -122,7 +124,7 @@ TEST(KipHpp, ConvolveMatchesTheCInterface) {
     std::array<std::int16_t, 15> w{3, -1, 0, 2, 5, -4, 1, 1, -2, 0, 7, -3, 2, 2, -1};
     kip::kernel<std::int16_t> k(5, 3, w);
 
-    for (kip::border mode : {kip::border::clipped, kip::border::mirrored}) {
+    for (kip::convolve_border mode : {kip::convolve_border::clipped, kip::convolve_border::mirrored}) {
         kip::image<std::int16_t> mine = kip::convolve(src, k, mode);
         kip::image<std::int16_t> theirs;
         kip_filterConvolveParams params{static_cast<uint32_t>(mode)};
@@ -183,6 +185,13 @@ TEST(KipHpp, ErrorNamesAgreeWithTheCInterface) {
     }
     EXPECT_STREQ(kip::error(kip_status(0x80001234u)).what(), "unknown failure (0x80001234)");
     EXPECT_STREQ(kip::error(kip_errBadMode).what(), "kip_errBadMode (0x80000ea1)");
+}
+
+// The default assertion handler names the function and the file as well as the line.
+TEST(KipHppDeathTest, DefaultAssertionNamesTheFunctionAndFile) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(kip_filterConvolveParams_init(nullptr),
+                 "kip: assertion failed in kip_filterConvolveParams_init \\(src/convolve/[a-z_]+\\.cpp:[0-9]+\\)");
 }
 
 }  // namespace

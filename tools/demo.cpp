@@ -60,7 +60,7 @@ int runDemo(const std::vector<std::string>& args) {
         writeImage(in("scene-8bit.png"), scene.grey8);
         writeImage(in("scene-16bit.png"), scene.grey16);
         std::printf("scene %dx%d, 8 and 16 bit, results in %s/\n\n", size.x, size.y, dir.c_str());
-        std::printf("%-22s %-7s %10s\n", "filter", "size", "Mpixel/s");
+        std::printf("%-22s %-7s %10s   %s\n", "filter", "size", "Mpixel/s", "file shows");
 
         std::vector<DemoOutput> outputs;
         std::vector<const DemoStep*> steps = demoSteps();
@@ -74,7 +74,7 @@ int runDemo(const std::vector<std::string>& args) {
             const DemoOutput& out = outputs.back();
             writeImage(in(step->file), out.file);
             double mpix = static_cast<double>(scene.grey8.pixels()) / std::max(out.seconds, 1e-9) / 1e6;
-            std::printf("%-22s %-7s %10.1f\n", step->filter.c_str(), step->size.c_str(), mpix);
+            std::printf("%-22s %-7s %10.1f   %s\n", step->filter.c_str(), step->size.c_str(), mpix, out.shown.c_str());
             std::fflush(stdout);
         }
 

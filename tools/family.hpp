@@ -38,9 +38,10 @@ struct Command {
 };
 
 struct DemoOutput {
-    Raster file;     // written as DIR/<step file>
-    Raster preview;  // 8-bit view of it for the contact sheet
-    double seconds;  // time of the library call alone
+    Raster file;        // written as DIR/<step file>, for people to look at
+    Raster preview;     // 8-bit view of it for the contact sheet (preview8 makes one)
+    double seconds;     // time of the library call alone
+    std::string shown;  // how the file shows the result: "8-bit mean", "16-bit", "128 + 127 v/40 ..."
 };
 
 struct DemoStep {
@@ -72,6 +73,14 @@ inline kip::image<const uint8_t> wrap8(const Raster& r) {
 }
 inline kip::image<const uint16_t> wrap16(const Raster& r) {
     return kip::image<const uint16_t>::wrap(std::span<const uint16_t>(r.grey16), r.width, r.height);
+}
+
+// An 8-bit view of a raster for the contact sheet: 16-bit values keep their top byte.
+inline Raster preview8(const Raster& r) {
+    if (r.bits == 8) return r;
+    Raster out = Raster::make(r.width, r.height, 8);
+    for (std::size_t i = 0; i < r.grey16.size(); ++i) out.grey8[i] = static_cast<uint8_t>(r.grey16[i] >> 8);
+    return out;
 }
 
 // Runs call a few times and returns the shortest time in seconds.

@@ -8,6 +8,7 @@
 #include <memory>
 #include <sstream>
 
+#include "commands.hpp"
 #include "family.hpp"
 
 namespace kipf {
@@ -15,62 +16,58 @@ namespace {
 
 enum class SignedOutput { offset16, offset8 };
 
-struct KernelSpec {
-    std::string name;
-    kstd_pair32 size{3, 3};
-    std::vector<int64_t> weights;  // row by row
+const char kBuiltins[] = "box, gauss, sobel-x, sobel-y, laplace";
 
-    bool needsSigned() const {
-        for (int64_t w : weights)
-            if (w < 0 || w > 255) return true;
-        return false;
-    }
-    // The divisor the filter uses: the sum of the weights, or max(P, N) for signed kernels.
-    int64_t divisor() const {
-        int64_t positive = 0, negative = 0;
-        for (int64_t w : weights) (w > 0 ? positive : negative) += w > 0 ? w : -w;
-        return needsSigned() ? std::max(positive, negative) : positive;
-    }
+bool isBuiltin(const std::string& name) {
+    return name == "box" || name == "gauss" || name == "sobel-x" || name == "sobel-y" || name == "laplace";
+}
+
+// A kernel ready for the filter: 8-bit weights (weighted mean) or signed 16-bit weights (sum over
+// the kernel norm).
+struct KernelChoice {
+    kstd_pair32 size{3, 3};
+    bool isSigned = false;
+    kip::kernel<uint8_t> k8;
+    kip::kernel<int16_t> k16;
 };
 
-// Sampled Gaussian with sigma a fifth of the size, scaled so its peak is at most 255 and
-// 255 x sum stays within the filter's 32-bit accumulator.
-KernelSpec gaussKernel(kstd_pair32 size) {
-    KernelSpec k{"gauss", size, {}};
-    double sx = size.x / 5.0, sy = size.y / 5.0, sum = 0;
-    std::vector<double> g;
-    for (int32_t j = 0; j < size.y; ++j)
-        for (int32_t i = 0; i < size.x; ++i) {
-            double dx = i - size.x / 2, dy = j - size.y / 2;
-            g.push_back(std::exp(-0.5 * (dx * dx / (sx * sx) + dy * dy / (sy * sy))));
-            sum += g.back();
+KernelChoice builtinKernel(const std::string& name, kstd_pair32 size, bool sizeGiven) {
+    KernelChoice k;
+    k.size = size;
+    if (name == "box" || name == "gauss") {
+        try {
+            k.k8 = name == "box" ? kip::box_kernel(size.x, size.y) : kip::gaussian_kernel(size.x, size.y);
+        } catch (const kip::error& e) {
+            if (e.code() != kstd_errInvalidArgument) throw;
+            throw UsageError("--size " + sizeText(size) + " is too large for the " + name +
+                             " kernel (at most 8421504 weights)");
         }
-    double peak = std::min(255.0, std::floor(2147483647.0 / 255.0 / sum));
-    for (double v : g) k.weights.push_back(std::llround(v * peak));
+        return k;
+    }
+    if (sizeGiven && (size.x != 3 || size.y != 3))
+        throw UsageError("--kernel " + name + " is 3x3; drop --size or give --size 3x3");
+    k.size = {3, 3};
+    k.isSigned = true;
+    k.k16 = name == "laplace"   ? kip::laplace_kernel()
+            : name == "sobel-x" ? kip::sobel_kernel(kip::axis::x)
+                                : kip::sobel_kernel(kip::axis::y);
     return k;
 }
 
-KernelSpec builtinKernel(const std::string& name, kstd_pair32 size, bool sizeGiven) {
-    auto fixed = [&](std::vector<int64_t> w) {
-        if (sizeGiven && (size.x != 3 || size.y != 3))
-            throw UsageError("--kernel " + name + " is 3x3; drop --size or give --size 3x3");
-        return KernelSpec{name, {3, 3}, std::move(w)};
-    };
-    if (name == "box")
-        return KernelSpec{name, size,
-                          std::vector<int64_t>(static_cast<std::size_t>(size.x) * static_cast<std::size_t>(size.y), 1)};
-    if (name == "gauss") return gaussKernel(size);
-    // Written for true convolution: sobel-x is positive where brightness grows to the right.
-    if (name == "sobel-x") return fixed({1, 0, -1, 2, 0, -2, 1, 0, -1});
-    if (name == "sobel-y") return fixed({1, 2, 1, 0, 0, 0, -1, -2, -1});
-    if (name == "laplace") return fixed({0, 1, 0, 1, -4, 1, 0, 1, 0});
-    throw UsageError("--kernel " + name + ": not a built-in kernel");
-}
+struct KernelFile {
+    kstd_pair32 size{0, 0};
+    std::vector<int64_t> weights;  // row by row
+};
 
-KernelSpec readKernelFile(const std::string& path) {
+KernelFile readKernelFile(const std::string& path) {
     std::ifstream in(path);
-    if (!in) throw InputError(path + ": cannot open kernel file: " + std::strerror(errno));
-    KernelSpec k{path, {0, 0}, {}};
+    if (!in) {
+        // A bare word is more likely a misspelt built-in than a missing file.
+        if (errno == ENOENT && path.find_first_of("./") == std::string::npos)
+            throw UsageError("--kernel " + path + ": not a built-in kernel (" + kBuiltins + ") nor a file");
+        throw InputError(path + ": cannot open kernel file: " + std::strerror(errno));
+    }
+    KernelFile k;
     std::string line;
     int lineNo = 0;
     while (std::getline(in, line)) {
@@ -113,19 +110,36 @@ std::vector<T> narrow(const std::vector<int64_t>& weights) {
     return std::vector<T>(weights.begin(), weights.end());
 }
 
+// Weights 0..255 make an 8-bit kernel, any others a signed one.
+KernelChoice fileKernel(const std::string& path, const KernelFile& file) {
+    int64_t positive = 0, negative = 0;
+    bool isSigned = false;
+    for (int64_t w : file.weights) {
+        (w > 0 ? positive : negative) += w > 0 ? w : -w;
+        isSigned = isSigned || w < 0 || w > 255;
+    }
+    // The filter's 32-bit accumulator bounds the divisor: the sum, or max(P, N) when signed.
+    if (255 * (isSigned ? std::max(positive, negative) : positive) > 2147483647)
+        throw InputError(path + ": weights too large: 255 x their sum must stay below 2^31");
+    if (positive == 0 && negative == 0) report(path + ": every weight is 0, so the result is 0 everywhere");
+    KernelChoice k;
+    k.size = file.size;
+    k.isSigned = isSigned;
+    if (isSigned)
+        k.k16 = kip::kernel<int16_t>(file.size.x, file.size.y, narrow<int16_t>(file.weights));
+    else
+        k.k8 = kip::kernel<uint8_t>(file.size.x, file.size.y, narrow<uint8_t>(file.weights));
+    return k;
+}
+
 class Convolution {
 public:
-    Convolution(const KernelSpec& kernelDef, kip::border border, SignedOutput output)
-        : size_(kernelDef.size), border_(border), output_(output) {
-        if (kernelDef.needsSigned())
-            k16_ = kip::kernel<int16_t>(kernelDef.size.x, kernelDef.size.y, narrow<int16_t>(kernelDef.weights));
-        else
-            k8_ = kip::kernel<uint8_t>(kernelDef.size.x, kernelDef.size.y, narrow<uint8_t>(kernelDef.weights));
-    }
+    Convolution(KernelChoice kernel, kip::convolve_border border, SignedOutput output)
+        : size_(kernel.size), border_(border), output_(output), kernel_(std::move(kernel)) {}
 
     Raster operator()(const FilterInput& in) const {
         if (in.source.bits != 8) throw InputError(in.path + ": convolve reads 8-bit images; this one is 16-bit");
-        return k8_.width() > 0 ? run<uint8_t>(in, k8_) : run<int16_t>(in, k16_);
+        return kernel_.isSigned ? run<int16_t>(in, kernel_.k16) : run<uint8_t>(in, kernel_.k8);
     }
 
 private:
@@ -135,8 +149,8 @@ private:
         kstd_rect32 whole{0, 0, s.width, s.height};
         // What the library computes: the image shrunk by the kernel's half-size when clipped,
         // cut to the window; the rest of the output keeps the source.
-        int32_t mx = border_ == kip::border::clipped ? size_.x / 2 : 0;
-        int32_t my = border_ == kip::border::clipped ? size_.y / 2 : 0;
+        int32_t mx = border_ == kip::convolve_border::clipped ? size_.x / 2 : 0;
+        int32_t my = border_ == kip::convolve_border::clipped ? size_.y / 2 : 0;
         kstd_rect32 computed{mx, my, std::max(0, s.width - 2 * mx), std::max(0, s.height - 2 * my)};
         kstd_rect32 target = in.roi ? *in.roi : whole;
         if (computed.width > 0 && computed.height > 0) kip::check(kstd_rect32_intersect(&computed, &target));
@@ -184,10 +198,9 @@ private:
     }
 
     kstd_pair32 size_;
-    kip::border border_;
+    kip::convolve_border border_;
     SignedOutput output_;
-    kip::kernel<uint8_t> k8_;
-    kip::kernel<int16_t> k16_;
+    KernelChoice kernel_;
 };
 
 Filter prepare(const Options& o) {
@@ -201,70 +214,62 @@ Filter prepare(const Options& o) {
         throw UsageError("--signed " + signedName + ": expected offset16 or offset8");
 
     std::string kernelName = o.get("kernel", "box");
-    KernelSpec kernelDef;
-    bool builtin = kernelName == "box" || kernelName == "gauss" || kernelName == "sobel-x" || kernelName == "sobel-y" ||
-                   kernelName == "laplace";
-    if (builtin) {
-        kernelDef = builtinKernel(kernelName, size, sizeGiven);
+    KernelChoice kernel;
+    if (isBuiltin(kernelName)) {
+        kernel = builtinKernel(kernelName, size, sizeGiven);
     } else {
+        KernelFile file = readKernelFile(kernelName);
         if (sizeGiven) throw UsageError("--size does not apply to a kernel file; its rows and columns give the size");
-        kernelDef = readKernelFile(kernelName);
-    }
-    // The filter's 32-bit accumulator bounds the kernel.
-    if (255 * kernelDef.divisor() > 2147483647) {
-        if (builtin)
-            throw UsageError("--size " + sizeText(kernelDef.size) + " is too large for the " + kernelName + " kernel");
-        throw InputError(kernelName + ": weights too large: 255 x their sum must stay below 2^31");
+        kernel = fileKernel(kernelName, file);
     }
     auto convolution = std::make_shared<const Convolution>(
-        kernelDef, borderName == "clip" ? kip::border::clipped : kip::border::mirrored,
+        std::move(kernel), borderName == "clip" ? kip::convolve_border::clipped : kip::convolve_border::mirrored,
         signedName == "offset8" ? SignedOutput::offset8 : SignedOutput::offset16);
     return [convolution](const FilterInput& in) { return (*convolution)(in); };
 }
 
 // ---- Demo ----------------------------------------------------------------------------------------
 
+// Signed results for people: 128 + 127 v / P in 8 bits, P the 99.5th percentile of |v|, so that
+// edges show as light and dark lines on grey instead of drowning under the specks' extremes.
+Raster stretchSigned(const kip::image<int16_t>& result, std::string& shown) {
+    auto view = result.view();
+    std::vector<int32_t> magnitudes;
+    magnitudes.reserve(static_cast<std::size_t>(view.width()) * static_cast<std::size_t>(view.height()));
+    for (int32_t y = 0; y < view.height(); ++y)
+        for (int32_t x = 0; x < view.width(); ++x) magnitudes.push_back(std::abs(int32_t{view(x, y)}));
+    auto high = magnitudes.begin() + static_cast<std::ptrdiff_t>(magnitudes.size() * 995 / 1000);
+    std::nth_element(magnitudes.begin(), high, magnitudes.end());
+    int32_t peak = std::max(1, *high);
+    Raster out = Raster::make(view.width(), view.height(), 8);
+    for (int32_t y = 0; y < view.height(); ++y)
+        for (int32_t x = 0; x < view.width(); ++x)
+            out.grey8[static_cast<std::size_t>(y) * static_cast<std::size_t>(view.width()) +
+                      static_cast<std::size_t>(x)] =
+                static_cast<uint8_t>(std::clamp(128 + view(x, y) * 127 / peak, 0, 255));
+    shown = "128 + 127 v/" + std::to_string(peak) + " (stretched)";
+    return out;
+}
+
 DemoStep demoStep(const std::string& kernelName, kstd_pair32 size) {
     std::string file = "convolve-" + kernelName + "-" + sizeText(size) + ".png";
-    return DemoStep{
-        "convolve " + kernelName, sizeText(size), file, [kernelName, size](const Scene& scene) {
-            KernelSpec kernelDef = builtinKernel(kernelName, size, true);
-            auto source = wrap8(scene.grey8);
-            DemoOutput out;
-            if (!kernelDef.needsSigned()) {
-                kip::kernel<uint8_t> k(size.x, size.y, narrow<uint8_t>(kernelDef.weights));
-                out.file = Raster::make(scene.grey8.width, scene.grey8.height, 8);
-                auto result =
-                    kip::image<uint8_t>::wrap(std::span<uint8_t>(out.file.grey8), out.file.width, out.file.height);
-                out.seconds = bestTime([&] { kip::convolve(source, k, result); });
-                out.preview = out.file;
-            } else {
-                kip::kernel<int16_t> k(size.x, size.y, narrow<int16_t>(kernelDef.weights));
-                kip::image<int16_t> result(scene.grey8.width, scene.grey8.height);
-                out.seconds = bestTime([&] { kip::convolve(source, k, result); });
-                out.file = Raster::make(result.width(), result.height(), 16);
-                out.preview = Raster::make(result.width(), result.height(), 8);
-                auto view = result.view();
-                // The preview shows magnitudes, which survive the thumbnail's averaging,
-                // stretched so that the specks' extremes do not flatten the edges.
-                std::vector<int32_t> magnitudes;
-                magnitudes.reserve(static_cast<std::size_t>(view.width()) * static_cast<std::size_t>(view.height()));
-                for (int32_t y = 0; y < view.height(); ++y)
-                    for (int32_t x = 0; x < view.width(); ++x) magnitudes.push_back(std::abs(int32_t{view(x, y)}));
-                auto high = magnitudes.begin() + static_cast<std::ptrdiff_t>(magnitudes.size() * 995 / 1000);
-                std::nth_element(magnitudes.begin(), high, magnitudes.end());
-                int32_t peak = std::max(1, *high);
-                for (int32_t y = 0; y < view.height(); ++y)
-                    for (int32_t x = 0; x < view.width(); ++x) {
-                        std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(view.width()) +
-                                         static_cast<std::size_t>(x);
-                        out.file.grey16[at] = static_cast<uint16_t>(32768 + view(x, y));
-                        out.preview.grey8[at] =
-                            static_cast<uint8_t>(std::min(255, std::abs(int32_t{view(x, y)}) * 255 / peak));
-                    }
-            }
-            return out;
-        }};
+    return DemoStep{"convolve " + kernelName, sizeText(size), file, [kernelName, size](const Scene& scene) {
+                        KernelChoice k = builtinKernel(kernelName, size, true);
+                        auto source = wrap8(scene.grey8);
+                        DemoOutput out;
+                        if (!k.isSigned) {
+                            out.file = Raster::make(scene.grey8.width, scene.grey8.height, 8);
+                            auto result = kip::image<uint8_t>::wrap(out.file.grey8, out.file.width, out.file.height);
+                            out.seconds = bestTime([&] { kip::convolve(source, k.k8, result); });
+                            out.shown = "8-bit mean";
+                        } else {
+                            kip::image<int16_t> result(scene.grey8.width, scene.grey8.height);
+                            out.seconds = bestTime([&] { kip::convolve(source, k.k16, result); });
+                            out.file = stretchSigned(result, out.shown);
+                        }
+                        out.preview = out.file;
+                        return out;
+                    }};
 }
 
 }  // namespace

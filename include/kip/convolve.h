@@ -100,6 +100,35 @@ KIP_API kip_status kip_filterConvolveKernel8_setKernel(kip_filterConvolveKernel8
 KIP_API kip_status kip_filterConvolveKernel16s_setKernel(kip_filterConvolveKernel16s* kernel,
                                                          const kimg_imageConst* image);
 
+/* ---- Common kernels ------------------------------------------------------------------------ */
+
+/* Ready-made weights, given to the kernel as setKernel gives them (on failure the kernel is
+   unchanged). Sizes must be odd and positive (kip_errKernelSizeNotOdd) with width x height at most
+   8421504, so that every weighted sum fits in 32 bits (else kstd_errInvalidArgument). No pointer
+   may be null. */
+
+/* Box: width x height weights of 1, the mean of the neighbourhood. */
+KIP_API kip_status kip_filterConvolveKernel8_setBox(kip_filterConvolveKernel8* kernel, const kstd_pair32* size);
+
+/* Gaussian of the given size: the weight at offset (dx, dy) from the centre is
+   exp(-dx^2 / (2 sx^2) - dy^2 / (2 sy^2)) with s = 0.3 ((n - 1) / 2 - 1) + 0.8 for a side of n
+   pixels (the customary spread for a size alone: 0.8 for 3, 1.1 for 5, 1.4 for 7), scaled so the
+   centre weight is 255 (less when 255 x the sum would pass 2147483647) and rounded. Weights far
+   from the centre may round to 0. */
+KIP_API kip_status kip_filterConvolveKernel8_setGaussian(kip_filterConvolveKernel8* kernel, const kstd_pair32* size);
+
+/* Sobel derivative, 3 x 3: direction kip_filterConvolveSobelX gives positive results where the
+   image brightens to the right ({1, 0, -1; 2, 0, -2; 1, 0, -1}, applied turned), and
+   kip_filterConvolveSobelY where it brightens downwards. Other directions: kip_errBadMode. With
+   the kernel norm 4 the results lie in -255..255. */
+#define kip_filterConvolveSobelX 0u
+#define kip_filterConvolveSobelY 1u
+KIP_API kip_status kip_filterConvolveKernel16s_setSobel(kip_filterConvolveKernel16s* kernel, uint32_t direction);
+
+/* Laplace, 3 x 3 four-neighbour: {0, 1, 0; 1, -4, 1; 0, 1, 0}; negative on bright ridges and
+   specks, positive in dark ones. */
+KIP_API kip_status kip_filterConvolveKernel16s_setLaplace(kip_filterConvolveKernel16s* kernel);
+
 KSYS_DECLARE_TYPE_CHECKS(kip_filterConvolveKernel8)
 KSYS_DECLARE_TYPE_CHECKS(kip_filterConvolveKernel16s)
 

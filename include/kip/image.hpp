@@ -1,5 +1,8 @@
-// kip for C++20: RAII images, windows and kernels over the C interface, one function per filter.
-// Header-only. Failures throw kip::error carrying the status code and its name.
+// kip for C++ (C++17 or later): RAII images, windows and kernels over the C interface, one
+// function per filter. Header-only. Failures throw kip::error carrying the status code and its name.
+// C++20 features are used only where the compiler offers them (std::span as kip::span, the pixel
+// concepts); under C++17 kip::span is a small stand-in and templates check their types with
+// static_assert and enable_if. Family headers follow the same rule.
 //
 // image<T> owns a handle on reference-counted pixels (T is std::uint8_t, std::uint16_t or
 // std::int16_t, or one of them const for a read-only image). Copying an image shares its pixels,
@@ -11,10 +14,8 @@
 #ifndef KIP_IMAGE_HPP
 #define KIP_IMAGE_HPP
 
-#include <concepts>
 #include <cstddef>
 #include <cstdint>
-#include <span>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -22,9 +23,55 @@
 
 #include "kip/kip.h"
 
+#if defined(__has_include)
+#if __has_include(<version>)
+#include <version>
+#endif
+#endif
+#if defined(__cpp_lib_span) && __cpp_lib_span >= 202002L
+#include <span>
+#define KIP_HAS_STD_SPAN 1
+#endif
+#if defined(__cpp_concepts) && __cpp_concepts >= 201907L && defined(__cpp_lib_concepts)
+#include <concepts>
+#define KIP_HAS_CONCEPTS 1
+#endif
+
 namespace kip {
 
 using rect = kstd_rect32;
+
+// ---- Spans -------------------------------------------------------------------------------------
+
+#ifdef KIP_HAS_STD_SPAN
+template <class T>
+using span = std::span<T>;
+#else
+// Contiguous elements the caller owns: built from a pointer and a count, an array, or a container
+// with data() and size() (std::vector, std::array, std::string).
+template <class T>
+class span {
+public:
+    constexpr span() noexcept = default;
+    constexpr span(T* data, std::size_t size) noexcept : data_(data), size_(size) {}
+    template <std::size_t N>
+    constexpr span(T (&array)[N]) noexcept : data_(array), size_(N) {}
+    template <class C, class = std::enable_if_t<!std::is_array_v<std::remove_reference_t<C> > &&
+                                                std::is_convertible_v<decltype(std::declval<C&>().data()), T*> > >
+    constexpr span(C&& container) noexcept : data_(container.data()), size_(container.size()) {}
+
+    constexpr T* data() const noexcept { return data_; }
+    constexpr std::size_t size() const noexcept { return size_; }
+    constexpr bool empty() const noexcept { return size_ == 0; }
+    constexpr T* begin() const noexcept { return data_; }
+    constexpr T* end() const noexcept { return data_ + size_; }
+    constexpr T& operator[](std::size_t i) const noexcept { return data_[i]; }
+
+private:
+    T* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+#endif
 
 // ---- Errors ------------------------------------------------------------------------------------
 
@@ -59,16 +106,31 @@ inline kip_status check(kip_status status) {
 // ---- Pixel types -------------------------------------------------------------------------------
 
 template <class T>
-concept pixel = std::same_as<std::remove_const_t<T>, std::uint8_t> ||
-    std::same_as<std::remove_const_t<T>, std::uint16_t> || std::same_as<std::remove_const_t<T>, std::int16_t>;
+inline constexpr bool is_pixel_v =
+    std::is_same_v<std::remove_const_t<T>, std::uint8_t> || std::is_same_v<std::remove_const_t<T>, std::uint16_t> ||
+    std::is_same_v<std::remove_const_t<T>, std::int16_t>;
 
 // A source of pixel type P: an image or window of P or const P.
 template <class T, class P>
-concept pixel_of = pixel<T> && std::same_as<std::remove_const_t<T>, P>;
+inline constexpr bool is_pixel_of_v = is_pixel_v<T>&& std::is_same_v<std::remove_const_t<T>, P>;
 
-template <pixel T>
+// For templates over sources of pixel type P: template <class S, kip::if_pixel_of<S, P> = 0>.
+template <class T, class P>
+using if_pixel_of = std::enable_if_t<is_pixel_of_v<T, P>, int>;
+
+#ifdef KIP_HAS_CONCEPTS
+template <class T>
+concept pixel = is_pixel_v<T>;
+template <class T, class P>
+concept pixel_of = is_pixel_of_v<T, P>;
+#endif
+
+template <class T>
 inline constexpr uint32_t depth_of = sizeof(T);  // the C depth code: 1 or 2
 
+// Every border mode of the C interface. Each family's functions take a type of their own that
+// lists only the modes they accept (convolve_border for convolution), so a mode a filter refuses
+// does not compile.
 enum class border : uint32_t {
     clipped = kip_filterBorderClipped,
     truncated = kip_filterBorderTruncated,
@@ -77,8 +139,10 @@ enum class border : uint32_t {
 
 // ---- Windows -----------------------------------------------------------------------------------
 
-template <pixel T>
+template <class T>
 class window {
+    static_assert(is_pixel_v<T>, "kip pixels are std::uint8_t, std::uint16_t or std::int16_t, or const");
+
 public:
     using value_type = std::remove_const_t<T>;
 
@@ -88,9 +152,9 @@ public:
         if (w.bytesPerPixel != 0 && w.bytesPerPixel != static_cast<int32_t>(sizeof(T)))
             throw error(kimg_errDepthMismatch);
     }
-    template <class U>
-    requires(std::is_const_v<T>&& std::same_as<U, value_type>) window(const window<U>& other)
-    noexcept : w_(*other.get()) {}
+    // A read-only window of a writable one.
+    template <class U, std::enable_if_t<std::is_const_v<T> && std::is_same_v<U, value_type>, int> = 0>
+    window(const window<U>& other) noexcept : w_(*other.get()) {}
 
     const kimg_window* get() const noexcept { return &w_; }
     kimg_window* get() noexcept { return &w_; }
@@ -119,8 +183,10 @@ private:
 
 // ---- Images ------------------------------------------------------------------------------------
 
-template <pixel T>
+template <class T>
 class image {
+    static_assert(is_pixel_v<T>, "kip pixels are std::uint8_t, std::uint16_t or std::int16_t, or const");
+
 public:
     using value_type = std::remove_const_t<T>;
     static constexpr uint32_t depth = depth_of<T>;
@@ -145,7 +211,7 @@ public:
         return out;
     }
     // Refers to a buffer of rows (stride 0 means width); the span must hold every row.
-    static image wrap(std::span<T> pixels, int32_t width, int32_t height, int32_t stride = 0) {
+    static image wrap(span<T> pixels, int32_t width, int32_t height, int32_t stride = 0) {
         if (stride == 0) stride = width;
         if (width < 0 || height < 0 || stride < width) throw error(kstd_errInvalidArgument);
         std::size_t need = height == 0 ? 0
@@ -160,16 +226,17 @@ public:
         unbind();
         check(kimg_image_assign(&img_, &other.img_));
     }
-    template <class U>
-    requires(std::is_const_v<T>&& std::same_as<U, value_type>) image(const image<U>& other) {
+    template <class U, std::enable_if_t<std::is_const_v<T> && std::is_same_v<U, value_type>, int> = 0>
+    image(const image<U>& other) {
         unbind();
         check(kimg_image_assign(&img_, &other.img_));
     }
     // The handle is a plain record; moving it hands over its reference.
     image(image&& other) noexcept : img_(other.img_) { other.unbind(); }
-    template <class U>
-    requires(std::is_const_v<T>&& std::same_as<U, value_type>) image(image<U>&& other)
-    noexcept : img_(other.img_) { other.unbind(); }
+    template <class U, std::enable_if_t<std::is_const_v<T> && std::is_same_v<U, value_type>, int> = 0>
+    image(image<U>&& other) noexcept : img_(other.img_) {
+        other.unbind();
+    }
     image& operator=(const image& other) {
         if (this != &other) check(kimg_image_assign(&img_, &other.img_));
         return *this;
@@ -219,7 +286,8 @@ public:
     // Places the window's top-left at (x, y) in client coordinates.
     void set_origin(int32_t x, int32_t y) { check(kimg_image_setOrigin(&img_, x, y)); }
 
-    void fill(value_type value) requires(!std::is_const_v<T>) {
+    void fill(value_type value) {
+        static_assert(!std::is_const_v<T>, "fill needs a writable image");
         if constexpr (sizeof(T) == 1)
             check(kip_pelSet8(&img_, value));
         else
@@ -227,7 +295,7 @@ public:
     }
 
 private:
-    template <pixel U>
+    template <class U>
     friend class image;
     void unbind() noexcept { kimg_image_constructUnbound(&img_); }
     kimg_image img_;

@@ -4,8 +4,6 @@
 #ifndef KIP_MASK_KERNEL_HPP
 #define KIP_MASK_KERNEL_HPP
 
-#include <span>
-
 #include "kip/image.hpp"
 #include "kip/mask_kernel.h"
 
@@ -21,12 +19,12 @@ public:
         check(kip_filterMaskKernel_constructSize(&k_, &size));
     }
     // Members are the non-zero pixels of mask's window (odd width and height). The pixels are copied.
-    template <class S>
-    requires(std::same_as<std::remove_const_t<S>, std::uint8_t>) explicit mask_kernel(const image<S>& mask) {
+    template <class S, if_pixel_of<S, std::uint8_t> = 0>
+    explicit mask_kernel(const image<S>& mask) {
         check(kip_filterMaskKernel_constructMask(&k_, mask.get()));
     }
     // Members row by row (non-zero: member), width x height values.
-    mask_kernel(int32_t width, int32_t height, std::span<const std::uint8_t> members)
+    mask_kernel(int32_t width, int32_t height, span<const std::uint8_t> members)
         : mask_kernel(image<const std::uint8_t>::wrap(members, width, height)) {}
 
     mask_kernel(const mask_kernel& other) { check(kip_filterMaskKernel_constructCopy(&k_, &other.k_)); }

@@ -81,7 +81,7 @@ Raster randomRaster(int32_t w, int32_t h, int bits, unsigned seed) {
 // What the library gives on the raster's pixels, encoded as kipf writes it; no weights: a box.
 template <class W = uint8_t>
 Raster expected(const Raster& in, int32_t kw, int32_t kh, std::vector<W> weights = {},
-                kip::border mode = kip::border::mirrored, bool offset8 = false) {
+                kip::convolve_border mode = kip::convolve_border::mirrored, bool offset8 = false) {
     if (weights.empty()) weights.assign(size_t(kw * kh), 1);
     auto src = kip::image<const uint8_t>::wrap(std::span<const uint8_t>(in.grey8), in.width, in.height);
     auto result = kip::convolve(src, kip::kernel<W>(kw, kh, weights), mode);
@@ -156,10 +156,11 @@ TEST_F(Kipf, ConvolveWritesWhatTheLibraryComputes) {
     expectSame(kipf::readImage(path("box.png")), expected(in, 5, 3));
 
     ASSERT_EQ(run("convolve --kernel sobel-x --border clip in.pgm sx.pgm").status, 0);
-    expectSame(kipf::readImage(path("sx.pgm")), expected<int16_t>(in, 3, 3, kSobelX, kip::border::clipped));
+    expectSame(kipf::readImage(path("sx.pgm")), expected<int16_t>(in, 3, 3, kSobelX, kip::convolve_border::clipped));
 
     ASSERT_EQ(run("convolve --kernel=sobel-x --signed offset8 in.png sx8.png").status, 0);
-    expectSame(kipf::readImage(path("sx8.png")), expected<int16_t>(in, 3, 3, kSobelX, kip::border::mirrored, true));
+    expectSame(kipf::readImage(path("sx8.png")),
+               expected<int16_t>(in, 3, 3, kSobelX, kip::convolve_border::mirrored, true));
 
     ASSERT_EQ(run("convolve --kernel k.txt in.png k.png").status, 0);
     expectSame(kipf::readImage(path("k.png")),
@@ -433,11 +434,21 @@ TEST_F(Kipf, DemoWritesEveryResultAndATable) {
     ASSERT_EQ(r.status, 0) << r.err;
     std::istringstream table(r.out);
     std::string line;
-    int rows = 0;
+    int rows = 0, sobelPeak = 0;
     while (std::getline(table, line))
         if (line.rfind("convolve ", 0) == 0) {
             ++rows;
-            EXPECT_GT(std::stod(line.substr(line.find_last_of(' '))), 0.0) << line;
+            std::istringstream fields(line);
+            std::string family, kernel, size, shown;
+            double mpix = 0;
+            fields >> family >> kernel >> size >> mpix >> std::ws;
+            std::getline(fields, shown);
+            EXPECT_GT(mpix, 0.0) << line;
+            EXPECT_FALSE(shown.empty()) << line;
+            if (kernel == "sobel-x") {
+                ASSERT_EQ(shown.rfind("128 + 127 v/", 0), 0u) << line;
+                sobelPeak = std::stoi(shown.substr(12));
+            }
         }
     EXPECT_EQ(rows, 4) << r.out;
     Raster scene = kipf::readImage(path("show/scene-8bit.png"));
@@ -445,7 +456,12 @@ TEST_F(Kipf, DemoWritesEveryResultAndATable) {
     EXPECT_GT(*std::max_element(scene.grey8.begin(), scene.grey8.end()), 200);  // specks and bright features
     EXPECT_LT(*std::min_element(scene.grey8.begin(), scene.grey8.end()), 30);
     expectSame(kipf::readImage(path("show/convolve-box-5x5.png")), expected(scene, 5, 5));
-    EXPECT_EQ(kipf::readImage(path("show/convolve-sobel-x-3x3.png")).bits, 16);
+    // Signed results are stretched around mid-grey as the table says.
+    Raster sobel = kipf::readImage(path("show/convolve-sobel-x-3x3.png"));
+    Raster raw = expected<int16_t>(scene, 3, 3, kSobelX);
+    ASSERT_TRUE(sobel.bits == 8 && sobel.sameSize(raw) && sobelPeak > 0);
+    for (std::size_t i = 0; i < raw.grey16.size(); ++i)
+        ASSERT_EQ(sobel.grey8[i], std::clamp(128 + (int(raw.grey16[i]) - 32768) * 127 / sobelPeak, 0, 255)) << i;
     Raster sheet = kipf::readImage(path("show/contact-sheet.png"));
     EXPECT_GT(sheet.width, 3 * 320);
 }
