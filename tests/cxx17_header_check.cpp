@@ -25,10 +25,11 @@ int main() try {
 
     kip::image<std::uint16_t> deep(4, 4);
     deep.fill(7);
+    kip::image<std::uint16_t> flat = kip::subtract_local_mean(deep, kip::neighbourhood{3, 3});
     kip::mask_kernel cross(3, 3, std::array<std::uint8_t, 9>{0, 1, 0, 1, 1, 1, 0, 1, 0});
     std::printf("%d %d %d %d %d\n", mean.view()(0, 0), readOnly(4, 3), ridges.view()(4, 3), deep.view()(1, 1),
                 cross.rectangular() ? 1 : 0);
-    return deep.view()(1, 1) == 7 && !cross.rectangular() ? 0 : 1;
+    return deep.view()(1, 1) == 7 && flat.view()(1, 1) == 32768 && !cross.rectangular() ? 0 : 1;
 } catch (const kip::error& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;

@@ -1,4 +1,4 @@
-// kip for C++20, local background subtraction: each pixel minus the mean of its neighbourhood,
+// kip for C++ (C++17 or later), local background subtraction: each pixel minus the mean of its neighbourhood,
 // lifted to mid-grey (128 or 32768) and clamped, which flattens uneven illumination.
 // Failures throw kip::error.
 #ifndef KIP_PELSUB_HPP
@@ -17,7 +17,7 @@ struct neighbourhood {
 
 namespace detail {
 template <class T>
-concept unsigned_pixel = pixel_of<T, std::uint8_t> || pixel_of<T, std::uint16_t>;
+using if_unsigned_pixel = std::enable_if_t<is_pixel_of_v<T, std::uint8_t> || is_pixel_of_v<T, std::uint16_t>, int>;
 
 inline kip_status pelsub_mean(const kimg_image* s, const kimg_image* m, const kip_pelSubLocalParams* p, kimg_image* d,
                               uint32_t depth) {
@@ -28,19 +28,19 @@ inline kip_status pelsub_mean(const kimg_image* s, const kimg_image* m, const ki
 // Into destination (allocated over the source when unbound; otherwise only the common part is
 // written). Near the image's edges the box shrinks symmetrically. Where mask is 0 the result is
 // the offset, and masked-off pixels take no part in their neighbours' means.
-template <detail::unsigned_pixel S>
+template <class S, detail::if_unsigned_pixel<S> = 0>
 void subtract_local_mean(const image<S>& source, image<std::remove_const_t<S>>& destination, neighbourhood size) {
     const kip_pelSubLocalParams params{size.width, size.height};
     check(detail::pelsub_mean(source.get(), nullptr, &params, destination.get(), depth_of<S>));
 }
-template <detail::unsigned_pixel S>
+template <class S, detail::if_unsigned_pixel<S> = 0>
 void subtract_local_mean(const image<S>& source, const image<const std::uint8_t>& mask,
                          image<std::remove_const_t<S>>& destination, neighbourhood size) {
     const kip_pelSubLocalParams params{size.width, size.height};
     check(detail::pelsub_mean(source.get(), mask.get(), &params, destination.get(), depth_of<S>));
 }
 // The same into a new image over the source.
-template <detail::unsigned_pixel S>
+template <class S, detail::if_unsigned_pixel<S> = 0>
 image<std::remove_const_t<S>> subtract_local_mean(const image<S>& source, neighbourhood size) {
     image<std::remove_const_t<S>> destination;
     subtract_local_mean(source, destination, size);
