@@ -3,6 +3,7 @@
 #define KIP_KIP_H
 
 #include "kip/convolve.h"
+#include "kip/rank.h"
 #include "kip/encoded_kernel.h"
 #include "kip/mask_kernel.h"
 #include "kip/median.h"

@@ -1,0 +1,132 @@
+// Image and window entries of the 8-bit and 16-bit rank filters.
+#include "frame/cleanup.hpp"
+#include "rank/variants.hpp"
+
+using kip::Cleanup;
+using kip::failed;
+
+namespace kip::rank {
+namespace {
+
+// A bound window or image of another depth would be read at the wrong pixel width.
+bool wrongDepth(const kimg_windowConst* w, int32_t bytesPerPixel) {
+    return w && w->image && w->bytesPerPixel != bytesPerPixel;
+}
+
+kip_status wrongDepth(const kimg_imageConst* image, uint32_t depth, bool* wrong) {
+    uint32_t bound = 0, actual = 0;
+    kip_status s = kimg_imageConst_getIsBound(image, &bound);
+    if (!failed(s) && bound) s = kimg_image_getDepth(image, &actual);
+    if (!failed(s)) *wrong = bound && actual != depth;
+    return s;
+}
+
+template <class V>
+kip_status windowEntry(const kimg_windowConst* source, const kimg_windowConst* mask, const kip_filterRankParams* params,
+                       const kip_filterMaskKernel* kernel, const kimg_window* destination) {
+    KIP_REQUIRE(source);
+    KIP_REQUIRE(params);
+    KIP_REQUIRE(kernel);
+    KIP_REQUIRE(destination);
+    if (params->borderMode != kip_filterBorderTruncated) return kip_errBadMode;
+    uint32_t rectangular = 0;
+    kip_status s = kip_filterMaskKernel_getIsRectangular(kernel, &rectangular);
+    if (failed(s)) return s;
+    if (wrongDepth(source, V::kDepth) || wrongDepth(destination, V::kDepth) || wrongDepth(mask, 1))
+        return kimg_errDepthMismatch;
+
+    Cleanup<1> cleanup;
+    kimg_image scratch;
+    s = kimg_image_constructUnbound(&scratch);
+    if (failed(s)) return s;
+    cleanup.addObject<kimg_image, &kimg_image_destruct>(ksys_cleanupDestroyAlways, &scratch);
+    kimg_windowConst preparedSource, preparedMask;
+    kimg_window preparedDestination;
+    uint32_t nothingToDo = 0, maskUsed = 0, overlap = 0;
+    s = V::prepare(source, mask, destination, &preparedSource, &preparedMask, &preparedDestination, &nothingToDo,
+                   &maskUsed, &overlap, &scratch);
+    if (failed(s) || nothingToDo) return cleanup.finish(s);
+    s = V::postGCR(&preparedSource, maskUsed ? &preparedMask : nullptr, params, kernel, &preparedDestination);
+    if (!failed(s) && overlap) {
+        // The result went to scratch pixels over the common rectangle; bring it home.
+        kimg_window home = *destination;
+        uint32_t clipped = 0;
+        s = kimg_window_windowRect(&home, &preparedDestination.rect, &clipped);
+        if (!failed(s)) s = V::copy(&preparedDestination, &home);
+    }
+    return cleanup.finish(s);
+}
+
+template <class V>
+kip_status imageEntry(const kimg_imageConst* source, const kimg_imageConst* mask, const kip_filterRankParams* params,
+                      const kip_filterMaskKernel* kernel, kimg_image* destination) {
+    KIP_REQUIRE(source);
+    KIP_REQUIRE(params);
+    KIP_REQUIRE(kernel);
+    KIP_REQUIRE(destination);
+    kip_status s = kip_filterRankParams_validate(params);
+    if (!failed(s)) s = kip_filterMaskKernel_validate(kernel);
+    bool wrong[3] = {false, false, false};
+    if (!failed(s)) s = wrongDepth(source, V::kDepth, &wrong[0]);
+    if (!failed(s)) s = wrongDepth(destination, V::kDepth, &wrong[1]);
+    if (!failed(s) && mask) s = wrongDepth(mask, 1, &wrong[2]);
+    if (failed(s)) return s;
+    if (wrong[0] || wrong[1] || wrong[2]) return kimg_errDepthMismatch;
+    uint32_t destinationBound = 0;
+    s = kimg_image_getIsBound(destination, &destinationBound);
+    if (failed(s)) return s;
+
+    Cleanup<1> cleanup;
+    // New destination pixels are the call's to give back if it fails.
+    if (!destinationBound)
+        cleanup.addObject<kimg_image, &kimg_image_assignUnbound>(ksys_cleanupDestroyOnFailure, destination);
+    kimg_windowConst sourceWindow, maskWindow;
+    kimg_window destinationWindow;
+    uint32_t nothingToDo = 0;
+    s = kip_filterInitializeWindow_(source, mask, destination, &sourceWindow, &maskWindow, &destinationWindow,
+                                    &nothingToDo, V::kDepth);
+    if (failed(s) || nothingToDo) return cleanup.finish(s);
+    s = V::window(&sourceWindow, &maskWindow, params, kernel, &destinationWindow);
+    kstd_rect32 written{};
+    uint32_t empty = 0, clipped = 0;
+    if (!failed(s)) s = kimg_windowConst_gcr(&sourceWindow, &destinationWindow, &written, &empty);
+    if (!failed(s)) s = kimg_image_setWindowRect(destination, &written, &clipped);
+    KIP_ASSERT(clipped == 0);
+    return cleanup.finish(s);
+}
+
+}  // namespace
+}  // namespace kip::rank
+
+extern "C" {
+
+using kip::rank::imageEntry;
+using kip::rank::Variant16;
+using kip::rank::Variant8;
+using kip::rank::windowEntry;
+
+kip_status kip_filterRank8(const kimg_imageConst* source, const kimg_imageConst* imageMask,
+                           const kip_filterRankParams* params, const kip_filterMaskKernel* kernel,
+                           kimg_image* destination) {
+    return imageEntry<Variant8>(source, imageMask, params, kernel, destination);
+}
+
+kip_status kip_filterRank16(const kimg_imageConst* source, const kimg_imageConst* imageMask,
+                            const kip_filterRankParams* params, const kip_filterMaskKernel* kernel,
+                            kimg_image* destination) {
+    return imageEntry<Variant16>(source, imageMask, params, kernel, destination);
+}
+
+kip_status kip_filterRankWindow8(const kimg_windowConst* source, const kimg_windowConst* imageMask,
+                                 const kip_filterRankParams* params, const kip_filterMaskKernel* kernel,
+                                 const kimg_window* destination) {
+    return windowEntry<Variant8>(source, imageMask, params, kernel, destination);
+}
+
+kip_status kip_filterRankWindow16(const kimg_windowConst* source, const kimg_windowConst* imageMask,
+                                  const kip_filterRankParams* params, const kip_filterMaskKernel* kernel,
+                                  const kimg_window* destination) {
+    return windowEntry<Variant16>(source, imageMask, params, kernel, destination);
+}
+
+}  // extern "C"

@@ -1,0 +1,43 @@
+// The rank engines behind kip_filterRankWindow8PostGCR / 16PostGCR. Each reads the source window
+// and writes the destination window, which has the source's columns and lies within its rows.
+// Neighbourhoods are cut at the source window. Engines with an image mask take a mask window of
+// the source's rectangle; they leave unselected destination pixels, and pixels whose masked
+// neighbourhood is empty, as they were (the window entry fills them with the source first).
+#pragma once
+
+#include <cstdint>
+
+#include "kip/rank.h"
+
+extern "C" {
+
+// Rectangular kernel of the given size (odd width and height).
+kip_status kip_filterRankRect8_(const kimg_windowConst* source, double percentile, const kstd_pair32* size,
+                                const kimg_window* destination);
+kip_status kip_filterRankRect16_(const kimg_windowConst* source, double percentile, const kstd_pair32* size,
+                                 const kimg_window* destination);
+kip_status kip_filterRankRectImageMask8_(const kimg_windowConst* source, const kimg_windowConst* imageMask,
+                                         double percentile, const kstd_pair32* size, const kimg_window* destination);
+kip_status kip_filterRankRectImageMask16_(const kimg_windowConst* source, const kimg_windowConst* imageMask,
+                                          double percentile, const kstd_pair32* size, const kimg_window* destination);
+
+// Kernel thinned by its mask, walked through the entering and leaving positions of its encoded
+// form.
+kip_status kip_filterRankMasked8_(const kimg_windowConst* source, double percentile, const kip_filterMaskKernel* kernel,
+                                  const kimg_window* destination);
+kip_status kip_filterRankMasked16_(const kimg_windowConst* source, double percentile,
+                                   const kip_filterMaskKernel* kernel, const kimg_window* destination);
+kip_status kip_filterRankMaskedImageMask8_(const kimg_windowConst* source, const kimg_windowConst* imageMask,
+                                           double percentile, const kip_filterMaskKernel* kernel,
+                                           const kimg_window* destination);
+kip_status kip_filterRankMaskedImageMask16_(const kimg_windowConst* source, const kimg_windowConst* imageMask,
+                                            double percentile, const kip_filterMaskKernel* kernel,
+                                            const kimg_window* destination);
+
+// Summed-area count of the non-zero pixels of an 8-bit mask window: table[r * width + c] counts
+// rows 0..r and columns 0..c. The table holds width x height entries. A null window fills nothing.
+kip_status kip_maskCountTable16_(const kimg_windowConst* mask, uint32_t* table);
+// Non-zero pixels in rows r0..r1 and columns c0..c1 of the table's mask (0 <= r0, c0).
+uint32_t kip_maskCountInRect16_(const uint32_t* table, int32_t width, int32_t r0, int32_t r1, int32_t c0, int32_t c1);
+
+}  // extern "C"

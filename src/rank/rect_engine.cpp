@@ -1,0 +1,80 @@
+// The general rectangular rank engine: one histogram per destination column of a strip, slid
+// down the column by adding the row segment that enters and removing the one that leaves.
+#include "rank/histogram.hpp"
+#include "rank/variants.hpp"
+
+using kip::Cleanup;
+using kip::failed;
+
+namespace kip::rank {
+
+template <class V>
+kip_status rectEngine(const kimg_windowConst* source, double percentile, const kstd_pair32* size,
+                      const kimg_window* destination) {
+    using Pixel = typename V::Pixel;
+    constexpr int32_t S = V::kStrip;
+    KIP_REQUIRE(source);
+    KIP_REQUIRE(size);
+    KIP_REQUIRE(destination);
+    Geometry<Pixel> g;
+    if (!makeGeometry(*source, nullptr, *destination, &g)) return kstd_errInvalidArgument;
+    int32_t halfW = 0, halfH = 0;
+    if (!halfSizes(*size, g.W, g.lastRow - g.firstRow + 1, &halfW, &halfH)) return kstd_errInvalidArgument;
+    if (g.W == 0 || g.H == 0) return 0;
+
+    Cleanup<1> cleanup;
+    StripBins<V, S> bins;
+    kip_status s = bins.acquire(cleanup);
+    TargetCount target(percentile);
+    Column<V::kLevels - 1> columns[S];
+    for (int32_t x0 = 0; !failed(s) && x0 < g.W; x0 += S) {
+        s = bins.clear();
+        if (failed(s)) break;
+        const int32_t count = std::min(S, g.W - x0);
+        for (int32_t i = 0; i < count; ++i) {
+            Column<V::kLevels - 1>& c = columns[i];
+            c = {bins.column(i), V::kStartLevel, 0};
+            const int32_t x = x0 + i;
+            const int32_t left = std::max(0, x - halfW), right = std::min(g.W - 1, x + halfW);
+            for (int32_t r = std::max(g.firstRow, -halfH); r < std::min(halfH, g.lastRow); ++r) {
+                const Pixel* row = g.sourceRow(r);
+                for (int32_t u = left; u <= right; ++u) c.add(row[u]);
+            }
+        }
+        for (int32_t y = 0; y < g.H; ++y) {
+            const bool enter = y == 0 || y <= g.lastRow - halfH;
+            const bool leave = y > g.firstRow + halfH;
+            const int32_t bottom = std::min(g.lastRow, y + halfH), top = std::max(g.firstRow, y - halfH);
+            const Pixel* entering = g.sourceRow(bottom);
+            const Pixel* leaving = leave ? g.sourceRow(y - halfH - 1) : nullptr;
+            Pixel* out = g.destinationRow(y);
+            for (int32_t i = 0; i < count; ++i) {
+                Column<V::kLevels - 1>& c = columns[i];
+                const int32_t x = x0 + i;
+                const int32_t left = std::max(0, x - halfW), right = std::min(g.W - 1, x + halfW);
+                if (enter)
+                    for (int32_t u = left; u <= right; ++u) c.add(entering[u]);
+                if (leave)
+                    for (int32_t u = left; u <= right; ++u) c.remove(leaving[u]);
+                out[x] = static_cast<Pixel>(c.search(target((right - left + 1) * (bottom - top + 1))));
+            }
+        }
+    }
+    return cleanup.finish(s);
+}
+
+}  // namespace kip::rank
+
+extern "C" {
+
+kip_status kip_filterRankRect8_(const kimg_windowConst* source, double percentile, const kstd_pair32* size,
+                                const kimg_window* destination) {
+    return kip::rank::rectEngine<kip::rank::Variant8>(source, percentile, size, destination);
+}
+
+kip_status kip_filterRankRect16_(const kimg_windowConst* source, double percentile, const kstd_pair32* size,
+                                 const kimg_window* destination) {
+    return kip::rank::rectEngine<kip::rank::Variant16>(source, percentile, size, destination);
+}
+
+}  // extern "C"
