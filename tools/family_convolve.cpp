@@ -281,7 +281,8 @@ Family convolveFamily() {
             "linear convolution with a box, Gaussian, Sobel, Laplace or file kernel",
             "Convolves an 8-bit image with a kernel of odd width and height.\n"
             "Kernels of weights 0..255 (box, gauss, or a file without negative weights) give the\n"
-            "weighted mean of each neighbourhood, rounded down, as an 8-bit image. Kernels with negative\n"
+            "weighted mean of each neighbourhood, rounded down, as an 8-bit image (gauss uses the\n"
+            "customary spread for its size: sigma 0.8 for 3, 1.1 for 5, 1.4 for 7). Kernels with negative\n"
             "weights (sobel-x, sobel-y, laplace, or such a file) give the weighted sum divided by the\n"
             "larger of the positive and negative weight sums: a signed value from -255 to 255, written as\n"
             "--signed says:\n"

@@ -14,7 +14,7 @@ namespace {
 
 const std::vector<OptionSpec>& commonOptions() {
     static const std::vector<OptionSpec> specs = {
-        {"mask", "MASK", "8-bit image of the input's size: filter only where it is non-zero"},
+        {"mask", "MASK", "image of the input's size (8 or 16 bit): filter only where it is\nnon-zero"},
         {"roi", "X,Y,W,H", "filter only this window of the input"},
         {"output", "FILE", "write the result to FILE (then the one argument is the input)", 'o'},
         {"out-dir", "DIR", "write each result to DIR under its input's name\n(then every argument is an input)"},

@@ -14,6 +14,9 @@
 #include <sstream>
 
 #include "image_io.hpp"
+#ifdef KIPF_HAVE_TIFF
+#include <tiffio.h>
+#endif
 #include "kip/kip.hpp"
 
 namespace fs = std::filesystem;
@@ -390,6 +393,8 @@ TEST_F(Kipf, FailuresExplainThemselvesAndLeaveNoOutput) {
         {"convolve --kernel ragged.txt in.png out.png", 1, "ragged.txt:2: row of 2 weights, the first had 3"},
         {"convolve --kernel word.txt in.png out.png", 1, "word.txt:2: 'x' is not a weight"},
         {"convolve --kernel none.txt in.png out.png", 1, "none.txt: cannot open kernel file"},
+        {"convolve --kernel median in.png out.png", 2,
+         "convolve: --kernel median: not a built-in kernel (box, gauss, sobel-x, sobel-y, laplace) nor a file"},
         {"convolve in.png no/such/dir/out.png", 1, "no/such/dir/out.png: cannot write: No such file or directory"},
         {"convolve in.png taken.png", 1, "taken.png: cannot write: Is a directory"},
         {"convolve --size 4x4 in.png out.png", 2, "convolve: --size 4x4: width and height must be odd"},
@@ -415,6 +420,69 @@ TEST_F(Kipf, FailuresExplainThemselvesAndLeaveNoOutput) {
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.args << "\n" << r.err;
         EXPECT_EQ(strayFiles(inputs), std::vector<std::string>()) << c.args;
     }
+}
+
+// Files that are unusual but readable, and results that look wrong, are named on stderr.
+TEST_F(Kipf, UnusualInputsAreAcceptedOrExplained) {
+    // A palette of greys is a grey image; a palette with colour is not.
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = 3, image.height = 2, image.format = PNG_FORMAT_RGB_COLORMAP;
+    image.colormap_entries = 3;
+    const uint8_t indices[6] = {0, 1, 2, 2, 1, 0}, greys[9] = {0, 0, 0, 90, 90, 90, 200, 200, 200},
+                  colours[9] = {0, 0, 0, 90, 0, 90, 200, 200, 200};
+    ASSERT_TRUE(png_image_write_to_file(&image, path("grey.png").c_str(), 0, indices, 0, greys));
+    ASSERT_TRUE(png_image_write_to_file(&image, path("colour.png").c_str(), 0, indices, 0, colours));
+    EXPECT_EQ(kipf::readImage(path("grey.png")).grey8, (std::vector<uint8_t>{0, 90, 200, 200, 90, 0}));
+    EXPECT_THROW(kipf::readImage(path("colour.png")), kipf::InputError);
+
+    // An all-zero kernel gives zeros, and says so.
+    kipf::writeImage(path("in.png"), randomRaster(6, 5, 8, 12));
+    writeBytes("zero.txt", "0 0 0\n0 0 0\n0 0 0\n");
+    Result r = run("convolve --kernel zero.txt in.png out.png");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "kipf: zero.txt: every weight is 0, so the result is 0 everywhere\n");
+    EXPECT_EQ(kipf::readImage(path("out.png")).grey8, std::vector<uint8_t>(30, 0));
+
+#ifdef KIPF_HAVE_TIFF
+    // A TIFF of several pages: the first is filtered, and the others are mentioned.
+    Raster first = randomRaster(7, 6, 8, 13);
+    {
+        TIFF* t = TIFFOpen(path("pages.tif").c_str(), "w");
+        ASSERT_NE(t, nullptr);
+        for (int page = 0; page < 3; ++page) {
+            TIFFSetField(t, TIFFTAG_IMAGEWIDTH, 7u);
+            TIFFSetField(t, TIFFTAG_IMAGELENGTH, 6u);
+            TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t{8});
+            TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t{1});
+            TIFFSetField(t, TIFFTAG_PHOTOMETRIC, uint16_t{PHOTOMETRIC_MINISBLACK});
+            Raster p = page == 0 ? first : randomRaster(7, 6, 8, 20 + page);
+            for (uint32_t y = 0; y < 6; ++y) TIFFWriteScanline(t, &p.grey8[y * 7], y, 0);
+            TIFFWriteDirectory(t);
+        }
+        TIFFClose(t);
+    }
+    r = run("convolve --size 1 pages.tif one.png");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "kipf: pages.tif: TIFF of 3 pages; only the first is read\n");
+    expectSame(kipf::readImage(path("one.png")), first);
+#endif
+
+    // A file system that takes no more gives its reason, for every format, and no file.
+    kipf::writeImage(path("big.png"), randomRaster(300, 200, 8, 14));
+    for (const char* out : {"full.tif", "full.png", "full.pgm"}) {
+        if (std::string(out) == "full.tif" && !kipf::tiffSupported()) continue;
+        std::string cmd = "cd '" + dir_.string() +
+                          "' && sh -c 'trap \"\" XFSZ; ulimit -f 8; exec \"$0\" convolve big.png " + out +
+                          "' '" KIPF_PATH "' 2> .stderr";
+        int raw = std::system(cmd.c_str());
+        EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1) << out;
+        EXPECT_EQ(slurp(path(".stderr")), "kipf: " + std::string(out) + ": cannot write: File too large\n");
+        fs::remove(path(".stderr"));
+    }
+    EXPECT_EQ(
+        strayFiles({"in.png", "out.png", "zero.txt", "grey.png", "colour.png", "pages.tif", "one.png", "big.png"}),
+        std::vector<std::string>());
 }
 
 TEST_F(Kipf, HelpAndVersionOnEveryLevel) {
