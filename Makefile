@@ -1,6 +1,8 @@
 # Two entry points: `make demo` builds kip and runs its demo; `make test` builds and runs the
 # whole test suite. Both install missing Debian packages first. CMAKE_ARGS passes options on.
 BUILD ?= build
+# The nested makes of the CMake build need not announce every folder they enter.
+MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc)
 CMAKE_ARGS ?=
 
