@@ -78,10 +78,12 @@ int runDemo(const std::vector<std::string>& args) {
             std::fflush(stdout);
         }
 
-        std::vector<Tile> tiles{{"scene", &scene.grey8}};
+        // The whole scene, then one detail at full size through every filter.
+        std::vector<Tile> tiles{{"scene", &scene.grey8, true}, {"scene detail", &scene.grey8}};
         for (std::size_t i = 0; i < steps.size(); ++i)
             tiles.push_back({steps[i]->filter + " " + steps[i]->size, &outputs[i].preview});
-        writeImage(in("contact-sheet.png"), contactSheet(tiles, 320, 3));
+        Detail detail = busiestDetail(scene.grey8, 320, 240);
+        writeImage(in("contact-sheet.png"), contactSheet(tiles, detail, 320, 3));
         std::printf("\ncontact sheet: %s\n", in("contact-sheet.png").c_str());
     } catch (const InputError& e) {
         report(e.what());

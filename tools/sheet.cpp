@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 
 namespace kipf {
 namespace {
@@ -54,36 +55,83 @@ void drawText(Raster& sheet, int32_t x, int32_t y, const std::string& text, int3
 
 }  // namespace
 
-Raster contactSheet(const std::vector<Tile>& tiles, int32_t tileWidth, int columns) {
+Detail busiestDetail(const Raster& im, int32_t width, int32_t height) {
+    Detail best{0, 0, std::min(width, im.width), std::min(height, im.height)};
+    double bestVariance = -1;
+    for (int32_t j = 0; j <= 8; ++j)
+        for (int32_t i = 0; i <= 8; ++i) {
+            Detail d = best;
+            d.x = (im.width - d.width) * i / 8;
+            d.y = (im.height - d.height) * j / 8;
+            double sum = 0, squares = 0;
+            for (int32_t y = d.y; y < d.y + d.height; y += 2)
+                for (int32_t x = d.x; x < d.x + d.width; x += 2) {
+                    double v = im.grey8[static_cast<std::size_t>(y) * static_cast<std::size_t>(im.width) +
+                                        static_cast<std::size_t>(x)];
+                    sum += v;
+                    squares += v * v;
+                }
+            double n = std::max(1.0, std::ceil(d.width / 2.0) * std::ceil(d.height / 2.0));
+            double variance = squares / n - (sum / n) * (sum / n);
+            if (variance > bestVariance) {
+                bestVariance = variance;
+                best = d;
+            }
+        }
+    return best;
+}
+
+Raster contactSheet(const std::vector<Tile>& tiles, const Detail& detail, int32_t tileWidth, int columns) {
     constexpr int32_t gap = 6, caption = 16;
-    int32_t tileHeight = 1;
+    auto shrunkHeight = [&](const Raster& im) {
+        return static_cast<int32_t>(int64_t{im.height} * tileWidth / std::max(1, im.width));
+    };
+    int32_t tileHeight = detail.height;
     for (const Tile& t : tiles)
-        tileHeight = std::max(tileHeight,
-                              static_cast<int32_t>(int64_t{t.image->height} * tileWidth / std::max(1, t.image->width)));
+        if (t.whole) tileHeight = std::max(tileHeight, shrunkHeight(*t.image));
     int rows =
         static_cast<int>((tiles.size() + static_cast<std::size_t>(columns) - 1) / static_cast<std::size_t>(columns));
     Raster sheet = Raster::make(gap + columns * (tileWidth + gap), gap + rows * (tileHeight + caption + gap), 8);
     std::fill(sheet.grey8.begin(), sheet.grey8.end(), uint8_t{40});
+    auto pixel = [](const Raster& im, int32_t x, int32_t y) {
+        return im.grey8[static_cast<std::size_t>(y) * static_cast<std::size_t>(im.width) + static_cast<std::size_t>(x)];
+    };
 
     for (std::size_t n = 0; n < tiles.size(); ++n) {
         const Raster& im = *tiles[n].image;
         int32_t ox = gap + static_cast<int32_t>(n % static_cast<std::size_t>(columns)) * (tileWidth + gap);
         int32_t oy = gap + static_cast<int32_t>(n / static_cast<std::size_t>(columns)) * (tileHeight + caption + gap);
-        int32_t h = static_cast<int32_t>(int64_t{im.height} * tileWidth / std::max(1, im.width));
-        // Box average over the source pixels each thumbnail pixel covers.
-        for (int32_t ty = 0; ty < h; ++ty)
-            for (int32_t tx = 0; tx < tileWidth; ++tx) {
-                int32_t x0 = static_cast<int32_t>(int64_t{tx} * im.width / tileWidth);
-                int32_t x1 = std::max(x0 + 1, static_cast<int32_t>(int64_t{tx + 1} * im.width / tileWidth));
-                int32_t y0 = static_cast<int32_t>(int64_t{ty} * im.height / h);
-                int32_t y1 = std::max(y0 + 1, static_cast<int32_t>(int64_t{ty + 1} * im.height / h));
-                uint64_t sum = 0;
-                for (int32_t y = y0; y < y1; ++y)
-                    for (int32_t x = x0; x < x1; ++x)
-                        sum += im.grey8[static_cast<std::size_t>(y) * static_cast<std::size_t>(im.width) +
-                                        static_cast<std::size_t>(x)];
-                put(sheet, ox + tx, oy + ty, static_cast<uint8_t>(sum / static_cast<uint64_t>((x1 - x0) * (y1 - y0))));
+        if (tiles[n].whole) {
+            int32_t h = shrunkHeight(im);
+            // Box average over the source pixels each thumbnail pixel covers.
+            for (int32_t ty = 0; ty < h; ++ty)
+                for (int32_t tx = 0; tx < tileWidth; ++tx) {
+                    int32_t x0 = static_cast<int32_t>(int64_t{tx} * im.width / tileWidth);
+                    int32_t x1 = std::max(x0 + 1, static_cast<int32_t>(int64_t{tx + 1} * im.width / tileWidth));
+                    int32_t y0 = static_cast<int32_t>(int64_t{ty} * im.height / h);
+                    int32_t y1 = std::max(y0 + 1, static_cast<int32_t>(int64_t{ty + 1} * im.height / h));
+                    uint64_t sum = 0;
+                    for (int32_t y = y0; y < y1; ++y)
+                        for (int32_t x = x0; x < x1; ++x) sum += pixel(im, x, y);
+                    put(sheet, ox + tx, oy + ty,
+                        static_cast<uint8_t>(sum / static_cast<uint64_t>((x1 - x0) * (y1 - y0))));
+                }
+            // Where the detail tiles come from.
+            auto sx = [&](int32_t x) { return ox + static_cast<int32_t>(int64_t{x} * tileWidth / im.width); };
+            auto sy = [&](int32_t y) { return oy + static_cast<int32_t>(int64_t{y} * h / std::max(1, im.height)); };
+            for (int32_t x = sx(detail.x); x <= sx(detail.x + detail.width); ++x) {
+                put(sheet, x, sy(detail.y), 255);
+                put(sheet, x, sy(detail.y + detail.height), 255);
             }
+            for (int32_t y = sy(detail.y); y <= sy(detail.y + detail.height); ++y) {
+                put(sheet, sx(detail.x), y, 255);
+                put(sheet, sx(detail.x + detail.width), y, 255);
+            }
+        } else {
+            for (int32_t y = 0; y < detail.height && detail.y + y < im.height; ++y)
+                for (int32_t x = 0; x < std::min(detail.width, tileWidth) && detail.x + x < im.width; ++x)
+                    put(sheet, ox + x, oy + y, pixel(im, detail.x + x, detail.y + y));
+        }
         drawText(sheet, ox, oy + tileHeight + 3, tiles[n].label, tileWidth);
     }
     return sheet;
