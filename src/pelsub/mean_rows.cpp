@@ -120,13 +120,31 @@ kip_status rowsEngine(const kimg_windowConst& source, const kimg_windowConst* ma
     int32_t last = -1;
     for (int32_t y = 0; y < height; ++y) {
         const int32_t ry = std::min({hy, y, height - 1 - y});
-        for (; last < y + ry; ++last)
+        // Unmasked 32-bit sums: the last row in and the last row out join the prefix pass.
+        const bool fused = sizeof(Acc) == 4 && !masked && isa != nullptr;
+        const int32_t newLast = y + ry;
+        const int32_t newFirst = y - ry;
+        const int32_t lastApart = fused && newLast > last ? newLast - 1 : newLast;
+        const int32_t firstApart = fused && newFirst > first ? newFirst - 1 : newFirst;
+        const T* fusedAdd = lastApart < newLast ? rowOf<T>(source, newLast) : nullptr;
+        const T* fusedRemove = firstApart < newFirst ? rowOf<T>(source, newFirst - 1) : nullptr;
+        for (; last < lastApart; ++last)
             columnStep<T, Acc, 1>(rows.columns, rows.columnCounts, rowOf<T>(source, last + 1),
                                   masked ? rowOf<uint8_t>(*mask, last + 1) : nullptr, width);
-        for (; first < y - ry; ++first)
+        for (; first < firstApart; ++first)
             columnStep<T, Acc, -1>(rows.columns, rows.columnCounts, rowOf<T>(source, first),
                                    masked ? rowOf<uint8_t>(*mask, first) : nullptr, width);
-        prefixSum(rows.columns, width, rows.prefix);
+        last = newLast;
+        first = newFirst;
+        if constexpr (sizeof(Acc) == 4) {
+            if (fused) {
+                if constexpr (sizeof(T) == 1)
+                    isa->columns8(rows.columns, fusedAdd, fusedRemove, width, rows.prefix);
+                else
+                    isa->columns16(rows.columns, fusedAdd, fusedRemove, width, rows.prefix);
+            }
+        }
+        if (!fused) prefixSum(rows.columns, width, rows.prefix);
         if (masked) prefixSum(rows.columnCounts, width, rows.prefixCounts);
 
         const T* v = rowOf<T>(source, y);

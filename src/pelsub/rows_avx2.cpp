@@ -16,6 +16,17 @@ struct Avx2 {
 
     static I loadI(const uint32_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
     static I subI(I a, I b) { return _mm256_sub_epi32(a, b); }
+    static I addI(I a, I b) { return _mm256_add_epi32(a, b); }
+    static I zeroI() { return _mm256_setzero_si256(); }
+    static void storeI(uint32_t* p, I v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+    static I prefixWithin(I v) {
+        v = _mm256_add_epi32(v, _mm256_slli_si256(v, 4));
+        v = _mm256_add_epi32(v, _mm256_slli_si256(v, 8));
+        // The low half's total carried into the high half.
+        const I last = _mm256_shuffle_epi32(v, 0xFF);
+        return _mm256_add_epi32(v, _mm256_permute2x128_si256(last, last, 0x08));
+    }
+    static I broadcastLast(I v) { return _mm256_permutevar8x32_epi32(v, _mm256_set1_epi32(7)); }
     static I andI(I a, I b) { return _mm256_and_si256(a, b); }
     static I set1I(int32_t v) { return _mm256_set1_epi32(v); }
     static F toFloat(I a) { return _mm256_cvtepi32_ps(a); }

@@ -26,6 +26,10 @@ struct MeanRun {
 struct RowIsa {
     void (*mean8)(const MeanRun& run, uint8_t* out);
     void (*mean16)(const MeanRun& run, uint16_t* out);
+    // columns[i] += add[i] - remove[i] (either row may be null), then prefix[0] = 0 and
+    // prefix[i + 1] = columns[0] + ... + columns[i], all modulo 2^32.
+    void (*columns8)(uint32_t* columns, const uint8_t* add, const uint8_t* remove, int32_t count, uint32_t* prefix);
+    void (*columns16)(uint32_t* columns, const uint16_t* add, const uint16_t* remove, int32_t count, uint32_t* prefix);
     // out[i] := clamp(s[i] - b[i] + offset); out may be b.
     void (*subtract8)(const uint8_t* s, const uint8_t* b, int32_t count, uint8_t* out);
     void (*subtract16)(const uint16_t* s, const uint16_t* b, int32_t count, uint16_t* out);

@@ -4,7 +4,8 @@
 // V provides: kLanes; I and F (integer and float vectors of kLanes 32-bit lanes); loadI, subI,
 // andI, set1I, toFloat, set1F, divF, subF, truncate, halfUp (lanes where a float is >= 0.5, as
 // all ones); loadPixels8/16 (kLanes pixels widened to 32 bits); maskOff (all ones where the mask
-// byte is 0); select(m, a, b) (a where m is all ones); store8/16 (lanes known to fit). For the
+// byte is 0); select(m, a, b) (a where m is all ones); store8/16 (lanes known to fit); addI, storeI,
+// zeroI, prefixWithin (running sums across the lanes), broadcastLast. For the
 // subtraction: kBytes, B (byte vector), loadB, storeB, subsU8, addsU8, subsU16, addsU16, set1B8,
 // set1B16.
 
@@ -55,6 +56,47 @@ void meanRun(const kip::pelsub::MeanRun& r, T* out) {
         meanRunT<V, T, false>(r, out);
 }
 
+template <class V, class T, bool Add, bool Remove>
+void columnsPrefixT(uint32_t* columns, const T* add, const T* remove, int32_t count, uint32_t* prefix) {
+    using I = typename V::I;
+    auto widen = [](const T* p) {
+        if constexpr (sizeof(T) == 1)
+            return V::loadPixels8(p);
+        else
+            return V::loadPixels16(p);
+    };
+    prefix[0] = 0;
+    I carry = V::zeroI();
+    int32_t i = 0;
+    for (; i + V::kLanes <= count; i += V::kLanes) {
+        I c = V::loadI(columns + i);
+        if constexpr (Add) c = V::addI(c, widen(add + i));
+        if constexpr (Remove) c = V::subI(c, widen(remove + i));
+        V::storeI(columns + i, c);
+        const I within = V::prefixWithin(c);
+        V::storeI(prefix + i + 1, V::addI(within, carry));
+        // Only one add on the chain from block to block; the broadcast runs beside it.
+        carry = V::addI(carry, V::broadcastLast(within));
+    }
+    for (; i < count; ++i) {
+        if constexpr (Add) columns[i] += add[i];
+        if constexpr (Remove) columns[i] -= remove[i];
+        prefix[i + 1] = prefix[i] + columns[i];
+    }
+}
+
+template <class V, class T>
+void columnsPrefix(uint32_t* columns, const T* add, const T* remove, int32_t count, uint32_t* prefix) {
+    if (add && remove)
+        columnsPrefixT<V, T, true, true>(columns, add, remove, count, prefix);
+    else if (add)
+        columnsPrefixT<V, T, true, false>(columns, add, remove, count, prefix);
+    else if (remove)
+        columnsPrefixT<V, T, false, true>(columns, add, remove, count, prefix);
+    else
+        columnsPrefixT<V, T, false, false>(columns, add, remove, count, prefix);
+}
+
 // With d = s - b saturated at 0 both ways: s >= b gives offset + d saturated at the top, s < b
 // gives offset - d saturated at 0, which is the clamp of s - b + offset.
 template <class V, class T>
@@ -83,6 +125,6 @@ void subtractRow(const T* s, const T* b, int32_t count, T* out) {
 
 template <class V>
 constexpr kip::pelsub::RowIsa makeRowIsa() {
-    return kip::pelsub::RowIsa{&meanRun<V, uint8_t>, &meanRun<V, uint16_t>, &subtractRow<V, uint8_t>,
-                               &subtractRow<V, uint16_t>};
+    return kip::pelsub::RowIsa{&meanRun<V, uint8_t>,        &meanRun<V, uint16_t>,    &columnsPrefix<V, uint8_t>,
+                               &columnsPrefix<V, uint16_t>, &subtractRow<V, uint8_t>, &subtractRow<V, uint16_t>};
 }

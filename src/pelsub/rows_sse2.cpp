@@ -18,6 +18,14 @@ struct Sse2 {
 
     static I loadI(const uint32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
     static I subI(I a, I b) { return _mm_sub_epi32(a, b); }
+    static I addI(I a, I b) { return _mm_add_epi32(a, b); }
+    static I zeroI() { return _mm_setzero_si128(); }
+    static void storeI(uint32_t* p, I v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+    static I prefixWithin(I v) {
+        v = _mm_add_epi32(v, _mm_slli_si128(v, 4));
+        return _mm_add_epi32(v, _mm_slli_si128(v, 8));
+    }
+    static I broadcastLast(I v) { return _mm_shuffle_epi32(v, 0xFF); }
     static I andI(I a, I b) { return _mm_and_si128(a, b); }
     static I set1I(int32_t v) { return _mm_set1_epi32(v); }
     static F toFloat(I a) { return _mm_cvtepi32_ps(a); }
