@@ -79,103 +79,149 @@ private:
     bool mirror_;
 };
 
+// A call the fast path accepted: its kernels, the kernel's shape and the division.
+struct Plan {
+    const FastIsa* isa;
+    int32_t kw, kh;
+    int64_t hx, hy;
+    bool floatDivision;
+    ExactDivider divider;
+};
+
+// Anything unusual is left to the general loop, which defines the outcome: kip_errNotAvailable
+// unless the windows are plain, the processor has kernels and the sums and quotients fit.
+template <class Weight, class Out>
+kip_status plan(const kimg_windowConst& source, const kimg_windowConst& kernel, int32_t divisor,
+                const kimg_window& destination, bool mirror, Plan* out) {
+    const kstd_rect32 r = destination.rect;
+    const kstd_rect32 s = source.rect;
+    if (r.width <= 0 || r.height <= 0 || destination.pixels == nullptr || source.pixels == nullptr || s.width <= 0 ||
+        s.height <= 0)
+        return kip_errNotAvailable;
+    if (source.bytesPerPixel != 1 || kernel.bytesPerPixel != int32_t{sizeof(Weight)} ||
+        destination.bytesPerPixel != int32_t{sizeof(Out)})
+        return kip_errNotAvailable;
+    Plan p{};
+    const kip_status chosen = selectFastIsa(&p.isa);
+    if (failed(chosen)) return chosen;
+    if (p.isa == nullptr) return kip_errNotAvailable;
+
+    // The accumulator stays within +-255 * norm, which must fit a signed 32-bit lane; a divisor at
+    // least the norm keeps quotients within -255..255 for the saturating packs.
+    const KernelNorm norm = sizeof(Weight) == 1 ? kernelNorm8(kernel) : kernelNorm16s(kernel);
+    if (norm.exact > uint64_t{0x7FFFFFFF} / 255 || divisor < 1 || uint64_t(divisor) < norm.exact)
+        return kip_errNotAvailable;
+    p.floatDivision = static_cast<uint32_t>(divisor) <= kFloatDivisorLimit;
+    if (!p.floatDivision && !makeExactDivider(static_cast<uint32_t>(divisor), &p.divider)) return kip_errNotAvailable;
+
+    p.kw = kernel.rect.width;
+    p.kh = kernel.rect.height;
+    p.hx = (p.kw - 1) / 2;
+    p.hy = (p.kh - 1) / 2;
+    if (!mirror && !containsRect(s, r.x - p.hx, r.y - p.hy, int64_t{r.width} + p.kw - 1, int64_t{r.height} + p.kh - 1))
+        return kip_errNotAvailable;
+    // Writing over pixels still to be read would change the results the general loop defines.
+    if (kip_pelfunc_checkMemoryOverlap(&source, &destination) != 0) return kip_errNotAvailable;
+    *out = p;
+    return 0;
+}
+
+// Scratch: kh pair rows (64-byte aligned, each a multiple of 64 bytes), the pair-row pointers and
+// the packed weights, in one block.
+struct Scratch {
+    int64_t slotPairs;  // pairs per row slot
+    int32_t pairCount;  // footprint rows taken two at a time
+    uint64_t ringBytes, pointerBytes, weightBytes;
+    int16_t* ring = nullptr;
+    const int16_t** pairRows = nullptr;
+    int32_t* weights = nullptr;
+
+    Scratch(const Plan& p, int32_t width)
+        : slotPairs(((width > kFastBlock ? width : kFastBlock) + int64_t{p.kw} - 1 + 15) / 16 * 16),
+          pairCount(static_cast<int32_t>(p.hy + 1)),
+          ringBytes(uint64_t(p.kh) * uint64_t(slotPairs) * 4),
+          pointerBytes(uint64_t(pairCount) * sizeof(const int16_t*)),
+          weightBytes(uint64_t(pairCount) * uint64_t(p.kw) * 4) {}
+
+    uint64_t bytes() const { return 64 + ringBytes + pointerBytes + weightBytes; }
+
+    // Lays the parts out in a block of bytes() bytes.
+    void carve(void* block) {
+        uint8_t* base = static_cast<uint8_t*>(block);
+        base += (64 - reinterpret_cast<uintptr_t>(base) % 64) % 64;
+        ring = reinterpret_cast<int16_t*>(base);
+        pairRows = reinterpret_cast<const int16_t**>(base + ringBytes);
+        weights = reinterpret_cast<int32_t*>(base + ringBytes + pointerBytes);
+        // Columns past the span are read by the last block of a row but never used; keep them defined.
+        std::memset(ring, 0, static_cast<size_t>(ringBytes));
+    }
+};
+
+// Footprint row j meets kernel row kh - 1 - j, column i meets kw - 1 - i; a missing partner row
+// (the last of an odd height) gets weight 0.
+template <class Weight>
+void packWeights(const kimg_windowConst& kernel, const Plan& p, const Scratch& scratch) {
+    for (int32_t k = 0; k < scratch.pairCount; ++k) {
+        for (int32_t i = 0; i < p.kw; ++i) {
+            const int32_t j = 2 * k;
+            const uint32_t w0 = static_cast<uint16_t>(weightAt<Weight>(kernel, p.kw - 1 - i, p.kh - 1 - j));
+            const uint32_t w1 =
+                j + 1 < p.kh ? static_cast<uint16_t>(weightAt<Weight>(kernel, p.kw - 1 - i, p.kh - 2 - j)) : 0u;
+            scratch.weights[k * p.kw + i] = static_cast<int32_t>(w0 | (w1 << 16));
+        }
+    }
+}
+
+// Destination rows top to bottom, each pair row built once as the footprints move down.
+template <class Out>
+void convolveRows(const kimg_windowConst& source, const kimg_window& destination, int32_t divisor, bool mirror,
+                  const Plan& p, const Scratch& scratch) {
+    const kstd_rect32 r = destination.rect;
+    const int64_t span = int64_t{r.width} + p.kw - 1;
+    const PairBuilder builder(source, *p.isa, r.x - p.hx, span, mirror);
+    auto slot = [&](int64_t v) { return scratch.ring + ((v - (r.y - p.hy)) % p.kh) * scratch.slotPairs * 2; };
+    const int64_t lastV = int64_t{r.y} + r.height - 1 + p.hy;
+    int64_t next = r.y - p.hy;
+    const FastRow row{scratch.pairRows,
+                      scratch.weights,
+                      scratch.pairCount,
+                      p.kw,
+                      r.width,
+                      p.floatDivision ? 1 : 0,
+                      floatReciprocal(static_cast<uint32_t>(divisor)),
+                      p.divider.magic,
+                      p.divider.shift};
+    for (int64_t y = r.y; y < int64_t{r.y} + r.height; ++y) {
+        // Pair row v holds rows v and v + 1; for the last row its partner is never weighted.
+        for (; next <= y + p.hy; ++next) builder.build(next, next < lastV ? next + 1 : next, slot(next));
+        for (int32_t k = 0; k < scratch.pairCount; ++k) scratch.pairRows[k] = slot(y - p.hy + 2 * k);
+        Out* out = mutablePixelAt<Out>(destination, r.x, y);
+        if constexpr (sizeof(Out) == 1)
+            p.isa->row8(row, out);
+        else
+            p.isa->row16(row, reinterpret_cast<int16_t*>(out));
+    }
+}
+
 template <class Weight, class Out>
 kip_status fastConvolve(const kimg_windowConst* source, const kimg_windowConst* kernel, int32_t divisor,
                         const kimg_window* destination, bool mirror) {
     KIP_REQUIRE(source);
     KIP_REQUIRE(kernel);
     KIP_REQUIRE(destination);
-    const kstd_rect32 r = destination->rect;
-    const kstd_rect32 s = source->rect;
-    // Anything unusual is left to the general loop, which defines the outcome.
-    if (r.width <= 0 || r.height <= 0 || destination->pixels == nullptr || source->pixels == nullptr || s.width <= 0 ||
-        s.height <= 0)
-        return kip_errNotAvailable;
-    if (source->bytesPerPixel != 1 || kernel->bytesPerPixel != int32_t{sizeof(Weight)} ||
-        destination->bytesPerPixel != int32_t{sizeof(Out)})
-        return kip_errNotAvailable;
-    const FastIsa* isa = nullptr;
-    const kip_status chosen = selectFastIsa(&isa);
-    if (failed(chosen)) return chosen;
-    if (isa == nullptr) return kip_errNotAvailable;
-
-    // The accumulator stays within +-255 * norm, which must fit a signed 32-bit lane; a divisor at
-    // least the norm keeps quotients within -255..255 for the saturating packs.
-    const KernelNorm norm = sizeof(Weight) == 1 ? kernelNorm8(*kernel) : kernelNorm16s(*kernel);
-    if (norm.exact > uint64_t{0x7FFFFFFF} / 255 || divisor < 1 || uint64_t(divisor) < norm.exact)
-        return kip_errNotAvailable;
-    ExactDivider divider{0, 0};
-    const bool floatDivision = static_cast<uint32_t>(divisor) <= kFloatDivisorLimit;
-    if (!floatDivision && !makeExactDivider(static_cast<uint32_t>(divisor), &divider)) return kip_errNotAvailable;
-
-    const int32_t kw = kernel->rect.width;
-    const int32_t kh = kernel->rect.height;
-    const int64_t hx = (kw - 1) / 2;
-    const int64_t hy = (kh - 1) / 2;
-    if (!mirror && !containsRect(s, r.x - hx, r.y - hy, int64_t{r.width} + kw - 1, int64_t{r.height} + kh - 1))
-        return kip_errNotAvailable;
-    // Writing over pixels still to be read would change the results the general loop defines.
-    if (kip_pelfunc_checkMemoryOverlap(source, destination) != 0) return kip_errNotAvailable;
-
-    // Scratch: kh pair rows (64-byte aligned, each a multiple of 64 bytes), the pair-row pointers
-    // and the packed weights.
-    const int64_t span = int64_t{r.width} + kw - 1;
-    const int64_t slotPairs = ((r.width > kFastBlock ? r.width : kFastBlock) + int64_t{kw} - 1 + 15) / 16 * 16;
-    const int32_t pairCount = static_cast<int32_t>(hy + 1);
-    const uint64_t ringBytes = uint64_t(kh) * uint64_t(slotPairs) * 4;
-    const uint64_t weightBytes = uint64_t(pairCount) * uint64_t(kw) * 4;
-    const uint64_t pointerBytes = uint64_t(pairCount) * sizeof(const int16_t*);
-    const uint64_t total = 64 + ringBytes + weightBytes + pointerBytes;
-    if (total > kMaxScratchBytes) return kip_errNotAvailable;
+    Plan p;
+    kip_status s = plan<Weight, Out>(*source, *kernel, divisor, *destination, mirror, &p);
+    if (failed(s)) return s;
+    Scratch scratch(p, destination->rect.width);
+    if (scratch.bytes() > kMaxScratchBytes) return kip_errNotAvailable;
     void* block = nullptr;
-    kip_status st = ksys_memory_alloc_internal(static_cast<size_t>(total), &block);
-    if (failed(st)) return st;
+    s = ksys_memory_alloc_internal(static_cast<size_t>(scratch.bytes()), &block);
+    if (failed(s)) return s;
     Cleanup<1> c;
     c.addBlock<void>(ksys_cleanupFreeAlways, &block);
-
-    uint8_t* base = static_cast<uint8_t*>(block);
-    base += (64 - reinterpret_cast<uintptr_t>(base) % 64) % 64;
-    int16_t* ring = reinterpret_cast<int16_t*>(base);
-    const int16_t** pairRows = reinterpret_cast<const int16_t**>(base + ringBytes);
-    int32_t* weights = reinterpret_cast<int32_t*>(base + ringBytes + pointerBytes);
-    // Columns past the span are read by the last block of a row but never used; keep them defined.
-    std::memset(ring, 0, static_cast<size_t>(ringBytes));
-
-    // Footprint row j meets kernel row kh - 1 - j, column i meets kw - 1 - i; a missing partner
-    // row (the last of an odd height) gets weight 0.
-    for (int32_t k = 0; k < pairCount; ++k) {
-        for (int32_t i = 0; i < kw; ++i) {
-            const int32_t j = 2 * k;
-            const uint32_t w0 = static_cast<uint16_t>(weightAt<Weight>(*kernel, kw - 1 - i, kh - 1 - j));
-            const uint32_t w1 =
-                j + 1 < kh ? static_cast<uint16_t>(weightAt<Weight>(*kernel, kw - 1 - i, kh - 2 - j)) : 0u;
-            weights[k * kw + i] = static_cast<int32_t>(w0 | (w1 << 16));
-        }
-    }
-
-    const PairBuilder builder(*source, *isa, r.x - hx, span, mirror);
-    auto slot = [&](int64_t v) { return ring + ((v - (r.y - hy)) % kh) * slotPairs * 2; };
-    const int64_t lastV = int64_t{r.y} + r.height - 1 + hy;
-    int64_t next = r.y - hy;
-    const FastRow row{pairRows,
-                      weights,
-                      pairCount,
-                      kw,
-                      r.width,
-                      floatDivision ? 1 : 0,
-                      floatReciprocal(static_cast<uint32_t>(divisor)),
-                      divider.magic,
-                      divider.shift};
-    for (int64_t y = r.y; y < int64_t{r.y} + r.height; ++y) {
-        // Pair row v holds rows v and v + 1; for the last row its partner is never weighted.
-        for (; next <= y + hy; ++next) builder.build(next, next < lastV ? next + 1 : next, slot(next));
-        for (int32_t k = 0; k < pairCount; ++k) pairRows[k] = slot(y - hy + 2 * k);
-        Out* out = mutablePixelAt<Out>(*destination, r.x, y);
-        if constexpr (sizeof(Out) == 1)
-            isa->row8(row, out);
-        else
-            isa->row16(row, reinterpret_cast<int16_t*>(out));
-    }
+    scratch.carve(block);
+    packWeights<Weight>(*kernel, p, scratch);
+    convolveRows<Out>(*source, *destination, divisor, mirror, p, scratch);
     return c.finish(0);
 }
 

@@ -2,6 +2,8 @@
 // destination when memory is shared.
 #include "frame/window_prep.hpp"
 
+#include <initializer_list>
+
 #include "kip/platform/pixel.h"
 #include "kip/window.h"
 #include "platform/assert.hpp"
@@ -67,6 +69,73 @@ extern "C" kip_status kip_filterInitializeWindow_(const kimg_imageConst* source,
     return kimg_image_copyXforms(destination, source);
 }
 
+namespace {
+
+using kip::failed;
+
+// Both windows must refer to an image.
+kip_status requireBound(const kimg_windowConst* source, const kimg_window* destination) {
+    uint32_t sourceBound = 0, destinationBound = 0;
+    kip_status s = kimg_windowConst_getIsBound(source, &sourceBound);
+    if (failed(s)) return s;
+    s = kimg_window_getIsBound(destination, &destinationBound);
+    if (failed(s)) return s;
+    return sourceBound && destinationBound ? 0 : kip_errImageUnbound;
+}
+
+// Bound windows without pixels cannot be filtered either.
+kip_status requirePixels(const kimg_windowConst* source, const kimg_window* destination) {
+    uint32_t sourceNull = 0, destinationNull = 0;
+    kip_status s = kimg_windowConst_getIsNull(source, &sourceNull);
+    if (failed(s)) return s;
+    s = kimg_window_getIsNull(destination, &destinationNull);
+    if (failed(s)) return s;
+    return sourceNull || destinationNull ? kip_errImageUnbound : 0;
+}
+
+// A mask takes part when it has pixels; it must then cover exactly the source's rectangle.
+kip_status maskInUse(const kimg_windowConst* mask, const kimg_windowConst* source, uint32_t* used) {
+    *used = 0;
+    if (mask == nullptr) return 0;
+    uint32_t maskNull = 0;
+    const kip_status s = kimg_windowConst_getIsNull(mask, &maskNull);
+    if (failed(s)) return s;
+    if (maskNull) return 0;
+    if (!kip::sameRect(mask->rect, source->rect)) return kip_errMaskWindowMismatch;
+    *used = 1;
+    return 0;
+}
+
+// Restricts a copy of each window to the common rectangle, which they all contain.
+template <class Window, kip_status (*Restrict)(Window*, const kstd_rect32*, uint32_t*)>
+kip_status restrictTo(const Window& window, const kstd_rect32& common, Window* out) {
+    Window w = window;
+    uint32_t clipped = 0;
+    const kip_status s = Restrict(&w, &common, &clipped);
+    if (failed(s)) return s;
+    KIP_ASSERT(clipped == 0);
+    *out = w;
+    return s;
+}
+
+// *shared := whether the destination shares pixel memory with the source or the mask in use.
+kip_status sharesMemory(const kimg_windowConst& source, const kimg_windowConst& mask, uint32_t maskUsed,
+                        const kimg_window& destination, uint32_t* shared) {
+    *shared = 0;
+    for (const kimg_windowConst* input : {&source, maskUsed ? &mask : nullptr}) {
+        if (input == nullptr) continue;
+        const kip_status s = kip_pelfunc_checkMemoryOverlap(input, &destination);
+        if (s == kip_errMemoryOverlap) {
+            *shared = 1;
+            return 0;
+        }
+        if (failed(s)) return s;
+    }
+    return 0;
+}
+
+}  // namespace
+
 kip_status kip_filterInitializeGCRWindow_(const kimg_windowConst* source, const kimg_windowConst* mask,
                                           const kimg_window* destination, kimg_windowConst* outSource,
                                           kimg_windowConst* outMask, kimg_window* outDestination, uint32_t* nothingToDo,
@@ -81,71 +150,41 @@ kip_status kip_filterInitializeGCRWindow_(const kimg_windowConst* source, const 
     KIP_REQUIRE(overlap);
     KIP_REQUIRE(scratch);
 
-    uint32_t sourceBound = 0, destinationBound = 0;
-    kimg_windowConst_getIsBound(source, &sourceBound);
-    kimg_window_getIsBound(destination, &destinationBound);
-    if (!sourceBound || !destinationBound) return kip_errImageUnbound;
-
+    kip_status s = requireBound(source, destination);
+    if (failed(s)) return s;
     kstd_rect32 common{};
     uint32_t nothing = 0;
-    kip_status s = kimg_windowConst_gcr(source, destination, &common, &nothing);
-    if (kip::failed(s)) return s;
+    s = kimg_windowConst_gcr(source, destination, &common, &nothing);
+    if (failed(s)) return s;
     if (nothing) {
         *nothingToDo = 1;
         return 0;
     }
-
-    uint32_t sourceNull = 0, destinationNull = 0;
-    kimg_windowConst_getIsNull(source, &sourceNull);
-    kimg_window_getIsNull(destination, &destinationNull);
-    if (sourceNull || destinationNull) return kip_errImageUnbound;
-
+    s = requirePixels(source, destination);
+    if (failed(s)) return s;
     uint32_t used = 0;
-    if (mask) {
-        uint32_t maskNull = 0;
-        s = kimg_windowConst_getIsNull(mask, &maskNull);
-        if (kip::failed(s)) return s;
-        used = maskNull ? 0u : 1u;
-        if (used && !kip::sameRect(mask->rect, source->rect)) return kip_errMaskWindowMismatch;
-    }
+    s = maskInUse(mask, source, &used);
+    if (failed(s)) return s;
 
-    // Restrict into locals so nothing is written unless every step succeeds.
-    kimg_windowConst src = *source, msk{}, dst = *destination;
-    uint32_t clipped = 0;
-    s = kimg_windowConst_windowRect(&src, &common, &clipped);
-    if (kip::failed(s)) return s;
-    KIP_ASSERT(clipped == 0);
-    if (used) {
-        msk = *mask;
-        s = kimg_windowConst_windowRect(&msk, &common, &clipped);
-        if (kip::failed(s)) return s;
-        KIP_ASSERT(clipped == 0);
-    } else {
-        kimg_windowConst_initUnbound(&msk);
-    }
-    s = kimg_window_windowRect(&dst, &common, &clipped);
-    if (kip::failed(s)) return s;
-    KIP_ASSERT(clipped == 0);
-
+    // Into locals, so nothing is written unless every step succeeds.
+    kimg_windowConst src{}, msk{};
+    kimg_window dst{};
+    s = restrictTo<kimg_windowConst, &kimg_windowConst_windowRect>(*source, common, &src);
+    if (failed(s)) return s;
+    s = used ? restrictTo<kimg_windowConst, &kimg_windowConst_windowRect>(*mask, common, &msk)
+             : kimg_windowConst_initUnbound(&msk);
+    if (failed(s)) return s;
+    s = restrictTo<kimg_window, &kimg_window_windowRect>(*destination, common, &dst);
+    if (failed(s)) return s;
     uint32_t shared = 0;
-    s = kip_pelfunc_checkMemoryOverlap(&src, &dst);
-    if (s == kip_errMemoryOverlap) {
-        shared = 1;
-    } else if (kip::failed(s)) {
-        return s;
-    } else if (used) {
-        s = kip_pelfunc_checkMemoryOverlap(&msk, &dst);
-        if (s == kip_errMemoryOverlap)
-            shared = 1;
-        else if (kip::failed(s))
-            return s;
-    }
-
+    s = sharesMemory(src, msk, used, dst, &shared);
+    if (failed(s)) return s;
     if (shared) {
+        // Results go to scratch pixels over the common rectangle; the caller copies them back.
         s = kimg_image_assignNewRect(scratch, depth, &common);
-        if (kip::failed(s)) return s;
+        if (failed(s)) return s;
         s = kimg_window_init(&dst, scratch);
-        if (kip::failed(s)) return s;
+        if (failed(s)) return s;
     }
 
     *outSource = src;
