@@ -9,6 +9,7 @@
 #include "convolve/convolve_internal.hpp"
 #include "convolve/exact_divider.hpp"
 #include "convolve/fast_isa.hpp"
+#include "convolve/variants.hpp"
 #include "frame/isa.hpp"
 #include "reference/convolve_reference.hpp"
 #include "support/test_support.hpp"
@@ -17,30 +18,9 @@ using kiptest::rect;
 
 namespace {
 
-// One kernel type's calls, named alike apart from the kernel and result types.
-#define KIP_CONVOLVE_API(Name, KT, FT, SIGNED, DEPTH, MIN, MAX)                                \
-    struct Name {                                                                              \
-        using K = kip_filterConvolveKernel##KT;                                                \
-        static constexpr bool kSigned = SIGNED;                                                \
-        static constexpr uint32_t kDepth = DEPTH;                                              \
-        static constexpr int32_t kMin = MIN, kMax = MAX;                                       \
-        static constexpr auto construct = &kip_filterConvolveKernel##KT##_construct;           \
-        static constexpr auto constructCopy = &kip_filterConvolveKernel##KT##_constructCopy;   \
-        static constexpr auto destruct = &kip_filterConvolveKernel##KT##_destruct;             \
-        static constexpr auto assign = &kip_filterConvolveKernel##KT##_assign;                 \
-        static constexpr auto validate = &kip_filterConvolveKernel##KT##_validate;             \
-        static constexpr auto compareEqual = &kip_filterConvolveKernel##KT##_compareEqual;     \
-        static constexpr auto getKernel = &kip_filterConvolveKernel##KT##_getKernel;           \
-        static constexpr auto setKernel = &kip_filterConvolveKernel##KT##_setKernel;           \
-        static constexpr auto filter = &kip_filterConvolve##FT;                                \
-        static constexpr auto filterWindow = &kip_filterConvolveWindow##FT;                    \
-        static constexpr auto loop = &kip_filterConvolveLoop##FT##_;                           \
-        static constexpr auto fast = &kip_filterConvolveFast##FT##_;                           \
-        static constexpr auto fastMirrored = &kip_filterConvolveFastMirrored##FT##_;           \
-        static constexpr const char16_t* kLabel = u"kip_filterConvolveWindow" #FT "_clipped_"; \
-    };
-KIP_CONVOLVE_API(Api8, 8, 8_8_8, false, 1, 0, 255)
-KIP_CONVOLVE_API(Api16s, 16s, 8_16s_16s, true, 2, -32768, 32767)
+// The library's own description of the two variants.
+using Api8 = kip::convolve::Variant8;
+using Api16s = kip::convolve::Variant16s;
 
 // An image whose window lies inside larger storage, so rows have a stride beyond the width.
 struct Img : kiptest::Image {
@@ -56,7 +36,7 @@ struct Img : kiptest::Image {
 
 template <class A>
 struct Kernel {
-    typename A::K k;
+    typename A::Kernel k;
     Kernel() { EXPECT_EQ(A::construct(&k), 0); }
     Kernel(int32_t kw, int32_t kh, const std::vector<int32_t>& w) : Kernel() { set(kw, kh, w); }
     ~Kernel() { A::destruct(&k); }
@@ -68,7 +48,7 @@ struct Kernel {
 };
 
 template <class A>
-bool same(const typename A::K& a, const typename A::K& b) {
+bool same(const typename A::Kernel& a, const typename A::Kernel& b) {
     uint32_t equal = 7;
     return A::compareEqual(&a, &b, &equal) == 0 && equal == 1;
 }
@@ -405,7 +385,7 @@ TYPED_TEST(ConvolveKernel, HoldsPrivateValidatedWeights) {
     EXPECT_EQ(got.img.window, rect(2, 7, 3, 5));
     EXPECT_EQ(got.values(), set);
 
-    typename A::K copy;
+    typename A::Kernel copy;
     ASSERT_EQ(A::assign(&other.k, &k.k), 0);
     ASSERT_EQ(A::constructCopy(&copy, &k.k), 0);
     EXPECT_TRUE(same<A>(other.k, k.k) && same<A>(copy, k.k));
@@ -467,7 +447,7 @@ TYPED_TEST(ConvolveKernel, HookAskedOncePerCallWithItsLabel) {
     Img src(1, rect(0, 0, 40, 30));
     src.fillRandom(rng);
     Kernel<A> k(5, 3, randomWeights<A>(rng, 15, 0)), zero(3, 3, std::vector<int32_t>(9, 0)), unit(1, 1, {4});
-    const std::u16string label = std::u16string(A::kLabel) + u'\0';
+    const std::u16string label = std::u16string(A::kLabel.text, A::kLabel.text + std::size(A::kLabel.text) - 1) + u'\0';
     kprt_isOptimizationInhibitedFP = &recordingHook;
     for (uint32_t mode : {0u, 2u}) {
         const kip_filterConvolveParams p{mode};
@@ -562,7 +542,7 @@ TYPED_TEST(ConvolveKernel, FaultSweep) {
                                   [&] { A::assign(&k.k, &reference.k); }),
               0);
     EXPECT_GT(kiptest::faultSweep([&] { return A::assign(&k.k, &k.k); }, kernelUnchanged), 0);
-    typename A::K copy;
+    typename A::Kernel copy;
     bool built = false;
     EXPECT_GT(kiptest::faultSweep([&] { return A::constructCopy(&copy, &k.k); }, nullptr, nullptr,
                                   [&] { built = same<A>(copy, k.k), A::destruct(&copy); }),

@@ -1,5 +1,6 @@
 // Convolution kernels: an image handle whose pixels are the weights. The 8-bit and 16-bit signed
 // kernels share one implementation; only the pixel depth and the comparison differ.
+#include "convolve/variants.hpp"
 #include "frame/cleanup.hpp"
 #include "kip/convolve.h"
 #include "kip/platform/pixel.h"
@@ -12,25 +13,7 @@ using kip::failed;
 namespace {
 
 template <class Kernel>
-struct KernelTraits;
-
-template <>
-struct KernelTraits<kip_filterConvolveKernel8> {
-    static constexpr uint32_t kDepth = 1;
-    static kip_status copy(const kimg_imageConst* s, kimg_image* d) { return kip_pelCopy8(s, d); }
-    static kip_status equal(const kimg_imageConst* a, const kimg_imageConst* b, uint32_t* e) {
-        return kip_pelAndRectsEqual8(a, b, e);
-    }
-};
-
-template <>
-struct KernelTraits<kip_filterConvolveKernel16s> {
-    static constexpr uint32_t kDepth = 2;
-    static kip_status copy(const kimg_imageConst* s, kimg_image* d) { return kip_pelCopy16s(s, d); }
-    static kip_status equal(const kimg_imageConst* a, const kimg_imageConst* b, uint32_t* e) {
-        return kip_pelAndRectsEqual16(a, b, e);
-    }
-};
+using V = typename kip::convolve::VariantOf<Kernel>::type;
 
 // Bound, with odd positive width and height (width tested first).
 kip_status checkKernelImage(const kimg_imageConst* image) {
@@ -80,11 +63,11 @@ kip_status setKernel(Kernel* kernel, const kimg_imageConst* image) {
     s = kimg_imageConst_getWindow(image, &r);
     if (failed(s)) return s;
     kimg_image copy;
-    s = kimg_image_constructRect(&copy, KernelTraits<Kernel>::kDepth, &r);
+    s = kimg_image_constructRect(&copy, V<Kernel>::kDepth, &r);
     if (failed(s)) return s;
     Cleanup<1> c;
     c.addObject<kimg_image, &kimg_image_destruct>(ksys_cleanupDestroyAlways, &copy);
-    s = KernelTraits<Kernel>::copy(image, &copy);
+    s = V<Kernel>::copyKernelPixels(image, &copy);
     if (!failed(s)) s = kimg_imageConst_assign(&kernel->image, &copy);
     return c.finish(s);
 }
@@ -122,7 +105,7 @@ kip_status compareEqual(const Kernel* a, const Kernel* b, uint32_t* equal) {
     KIP_REQUIRE(b);
     KIP_REQUIRE(equal);
     uint32_t flag = 1;
-    kip_status s = KernelTraits<Kernel>::equal(&a->image, &b->image, &flag);
+    kip_status s = V<Kernel>::kernelPixelsEqual(&a->image, &b->image, &flag);
     if (!failed(s)) *equal = flag;
     return s;
 }
