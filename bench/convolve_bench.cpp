@@ -121,6 +121,43 @@ void opencvFilter2D(benchmark::State& state) {
 }
 #endif
 
+// The fast path's scratch grows with the kernel's height times the row width (kh pair rows);
+// the general loop needs none in the clipped mode. A 3 x kh box over 8 rows of a 4096-wide scene,
+// kh chosen so the scratch is about 16, 64, 250 and (over the cap) 260 MiB, with the fast path allowed (1) or
+// inhibited (0): where the fast path stops paying decides its scratch cap.
+int32_t inhibitAll(const uint16_t*) { return 1; }
+
+void tallKernel(benchmark::State& state) {
+    const int32_t kh = int32_t(state.range(0)), rows = 8, h = kh + rows - 1;
+    static const std::vector<uint8_t> tall = kipbench::scene8(kSide, 16384 + 7, 2);
+    const kstd_rect32 whole{0, 0, kSide, h}, inner{1, kh / 2, kSide - 2, rows};
+    kimg_image source, destination, weightImage;
+    kimg_image_constructWrap(&source, 1, &whole, kSide, const_cast<uint8_t*>(tall.data()));
+    kimg_image_constructRect(&destination, 1, &whole);
+    uint32_t clipped = 0;
+    kimg_image_setWindowRect(&destination, &inner, &clipped);
+    kimg_image_construct(&weightImage, 1, 3, kh);
+    kip_pelSet8(&weightImage, 1);
+    kip_filterConvolveKernel8 k8;
+    kip_filterConvolveKernel8_construct(&k8);
+    kip_status s = kip_filterConvolveKernel8_setKernel(&k8, &weightImage);
+    const kip_filterConvolveParams params{kip_filterBorderClipped};
+    kprt_isOptimizationInhibitedFP = state.range(1) ? nullptr : &inhibitAll;
+    for (auto _ : state) {
+        if (s == 0) s = kip_filterConvolve8_8_8(&source, &params, &k8, &destination);
+        benchmark::ClobberMemory();
+    }
+    kprt_isOptimizationInhibitedFP = nullptr;
+    if (s != 0) state.SkipWithError("kip failed");
+    state.counters["scratch MiB"] = double(kh) * (kSide + 16) * 4 / (1 << 20);
+    state.counters["Mpixel/s"] =
+        benchmark::Counter(double(kSide - 2) * rows / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+    kip_filterConvolveKernel8_destruct(&k8);
+    kimg_image_destruct(&weightImage);
+    kimg_image_destruct(&destination);
+    kimg_image_destruct(&source);
+}
+
 void sizes(benchmark::internal::Benchmark* b) {
     for (int n : {3, 5, 7, 11}) b->Arg(n);
     b->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -134,5 +171,11 @@ BENCHMARK(kipConvolve<true>)->Name("convolve8_16s_16s/kip")->Apply(sizes);
 BENCHMARK(opencvFilter2D<false>)->Name("convolve8_8_8/opencv")->Apply(sizes);
 BENCHMARK(opencvFilter2D<true>)->Name("convolve8_16s_16s/opencv")->Apply(sizes);
 #endif
+
+BENCHMARK(tallKernel)
+    ->Name("convolve8_8_8/kip_tall_kernel")
+    ->ArgsProduct({{1023, 4095, 15871, 16383}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2);
 
 BENCHMARK_MAIN();
