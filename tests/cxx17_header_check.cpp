@@ -27,9 +27,12 @@ int main() try {
     deep.fill(7);
     kip::image<std::uint16_t> flat = kip::subtract_local_mean(deep, kip::neighbourhood{3, 3});
     kip::mask_kernel cross(3, 3, std::array<std::uint8_t, 9>{0, 1, 0, 1, 1, 1, 0, 1, 0});
+    kip::image<std::uint16_t> ranked = kip::rank(deep, cross, 0.5);
+    kip::rank(source.view(), kip::mask_kernel(3, 3), 1.0, writable.view());
     std::printf("%d %d %d %d %d\n", mean.view()(0, 0), readOnly(4, 3), ridges.view()(4, 3), deep.view()(1, 1),
                 cross.rectangular() ? 1 : 0);
-    return deep.view()(1, 1) == 7 && flat.view()(1, 1) == 32768 && !cross.rectangular() ? 0 : 1;
+    return deep.view()(1, 1) == 7 && ranked.view()(1, 1) == 7 && flat.view()(1, 1) == 32768 && !cross.rectangular() ? 0
+                                                                                                                    : 1;
 } catch (const kip::error& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;

@@ -164,6 +164,38 @@ TEST(KipHpp, MaskKernelsKeepAPrivateMaskAndCompareByMembers) {
     EXPECT_EQ(thrown([] { kip::mask_kernel(4, 3); }), kip_errKernelSizeNotOdd);
 }
 
+// kip::rank gives the C call's result in each form, and checks the percentile in the window form.
+TEST(KipHpp, RankMatchesTheCInterface) {
+    std::mt19937 rng(8);
+    kip::image<std::uint16_t> src(kip::rect{2, 1, 21, 15});
+    kip::image<u8> mask(kip::rect{2, 1, 21, 15});
+    for (int32_t y = 0; y < 15; ++y)
+        for (int32_t x = 0; x < 21; ++x) {
+            src.view()(x, y) = static_cast<std::uint16_t>(rng());
+            mask.view()(x, y) = static_cast<u8>(rng() % 3 ? 255 : 0);
+        }
+    kip::mask_kernel cross(3, 3, std::array<u8, 9>{0, 1, 0, 1, 1, 1, 0, 1, 0});
+    const kip_filterRankParams params{kip_filterBorderTruncated, 0.7};
+    for (bool masked : {false, true}) {
+        kip::image<std::uint16_t> mine =
+            masked ? kip::rank(src, kip::image<const u8>(mask), cross, 0.7) : kip::rank(src, cross, 0.7);
+        kip::image<std::uint16_t> theirs;
+        ASSERT_EQ(kip_filterRank16(src.get(), masked ? mask.get() : nullptr, &params, cross.get(), theirs.get()), 0);
+        uint32_t equal = 1;
+        kip_pelAndRectsEqual16(mine.get(), theirs.get(), &equal);
+        EXPECT_EQ(equal, 1u) << masked;
+        kip::image<std::uint16_t> into(kip::rect{2, 1, 21, 15});
+        if (masked)
+            kip::rank(src.view(), mask.view(), cross, 0.7, into.view());
+        else
+            kip::rank(src.view(), cross, 0.7, into.view());
+        kip_pelAndRectsEqual16(into.get(), theirs.get(), &equal);
+        EXPECT_EQ(equal, 1u) << masked;
+    }
+    EXPECT_EQ(thrown([&] { kip::rank(src, cross, 1.5); }), kip_errRankOutOfRange);
+    EXPECT_EQ(thrown([&] { kip::rank(src.view(), cross, -0.5, src.view()); }), kip_errRankOutOfRange);
+}
+
 }  // namespace
 
 namespace {

@@ -7,5 +7,6 @@
 #include "kip/image.hpp"
 #include "kip/mask_kernel.hpp"
 #include "kip/pelsub.hpp"
+#include "kip/rank.hpp"
 
 #endif
