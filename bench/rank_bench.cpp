@@ -1,9 +1,12 @@
-// Rank filters on a 4096 x 4096 8-bit image (the natural-looking scene and uniform noise), one
-// thread: kip's rectangular fast path with each instruction set forced in turn, beside OpenCV's
-// medianBlur of the same size in the same run. medianBlur replicates the border where kip cuts
-// the neighbourhood; the work is the same.
+// Rank filters on a 4096 x 4096 image (the natural-looking scene and uniform noise), one thread:
+// kip's rectangular fast path with each instruction set forced in turn, and the general engines
+// through the public entries (rectangles with the fast path inhibited, a disk, an image mask,
+// 16-bit data of 12 bits and of the full range), beside OpenCV's medianBlur of the same size in
+// the same run. medianBlur replicates the border where kip cuts the neighbourhood; the work is
+// the same.
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <vector>
 
 #include "kip/kip.h"
@@ -58,6 +61,85 @@ void kipRankRect(benchmark::State& state) {
     kimg_image_destruct(&source);
 }
 
+int32_t inhibitAll(const uint16_t*) { return 1; }
+
+const std::vector<uint16_t>& image16(int64_t which) {
+    // 0 scene, 1 noise; 2 and 3 the same cut to 12 bits.
+    static const std::array<std::vector<uint16_t>, 4> images = [] {
+        std::vector<uint16_t> scene = kipbench::scene16(kSide, kSide), noise = kipbench::noise16(kSide, kSide);
+        std::vector<uint16_t> scene12 = scene, noise12 = noise;
+        for (uint16_t& v : scene12) v >>= 4;
+        for (uint16_t& v : noise12) v >>= 4;
+        return std::array<std::vector<uint16_t>, 4>{scene, noise, scene12, noise12};
+    }();
+    return images[which];
+}
+
+// Kernels: 0 rectangle, 1 disk of radius (side - 1) / 2, 2 rectangle with an image mask that
+// selects blobs covering about half of the image.
+kip_filterMaskKernel makeKernel(int32_t side, int64_t shape) {
+    kip_filterMaskKernel k;
+    if (shape != 1) {
+        const kstd_pair32 size{side, side};
+        kip_filterMaskKernel_constructSize(&k, &size);
+        return k;
+    }
+    const int32_t r = side / 2;
+    kimg_image mask;
+    kimg_image_construct(&mask, 1, side, side);
+    void* pixels = nullptr;
+    int32_t stride = 0;
+    kimg_image_getPixels(&mask, &pixels, &stride);
+    for (int32_t y = 0; y < side; ++y)
+        for (int32_t x = 0; x < side; ++x)
+            static_cast<uint8_t*>(pixels)[y * stride + x] = (x - r) * (x - r) + (y - r) * (y - r) <= r * r ? 255 : 0;
+    kip_filterMaskKernel_constructMask(&k, &mask);
+    kimg_image_destruct(&mask);
+    return k;
+}
+
+void blobMask(kimg_image* mask) {
+    kimg_image_construct(mask, 1, kSide, kSide);
+    void* pixels = nullptr;
+    int32_t stride = 0;
+    kimg_image_getPixels(mask, &pixels, &stride);
+    for (int32_t y = 0; y < kSide; ++y)
+        for (int32_t x = 0; x < kSide; ++x)
+            static_cast<uint8_t*>(pixels)[y * stride + x] = ((x / 97) + (y / 61)) % 2 ? 255 : 0;
+}
+
+// Arguments: kernel side, percentile in percent, image, kernel shape (as makeKernel), depth in
+// bytes. The rectangular fast path is inhibited, so rectangles time the general engine.
+void kipRankGeneral(benchmark::State& state) {
+    const int32_t side = int32_t(state.range(0));
+    const uint32_t depth = uint32_t(state.range(4));
+    const kstd_rect32 whole{0, 0, kSide, kSide};
+    kimg_image source, destination, mask;
+    void* pixels = depth == 1 ? static_cast<void*>(const_cast<uint8_t*>(image(state.range(2)).data()))
+                              : static_cast<void*>(const_cast<uint16_t*>(image16(state.range(2)).data()));
+    kimg_image_constructWrap(&source, depth, &whole, kSide, pixels);
+    kimg_image_construct(&destination, depth, kSide, kSide);
+    kimg_image_constructUnbound(&mask);
+    if (state.range(3) == 2) blobMask(&mask);
+    kip_filterMaskKernel kernel = makeKernel(side, state.range(3));
+    const kip_filterRankParams params{kip_filterBorderTruncated, double(state.range(1)) / 100.0};
+    kprt_isOptimizationInhibitedFP = &inhibitAll;
+    kip_status status = 0;
+    for (auto _ : state) {
+        if (status == 0)
+            status = depth == 1 ? kip_filterRank8(&source, &mask, &params, &kernel, &destination)
+                                : kip_filterRank16(&source, &mask, &params, &kernel, &destination);
+        benchmark::ClobberMemory();
+    }
+    kprt_isOptimizationInhibitedFP = nullptr;
+    if (status != 0) state.SkipWithError("kip failed");
+    setRate(state);
+    kip_filterMaskKernel_destruct(&kernel);
+    kimg_image_destruct(&mask);
+    kimg_image_destruct(&destination);
+    kimg_image_destruct(&source);
+}
+
 #if defined(KIP_BENCH_OPENCV)
 void opencvMedian(benchmark::State& state) {
     cv::setNumThreads(1);
@@ -81,6 +163,19 @@ void kipCases(benchmark::internal::Benchmark* b) {
     b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
+void generalCases(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"size", "pct", "image", "shape", "depth"});
+    for (int64_t picture : {0, 1}) {
+        for (int64_t n : {5, 15, 31})
+            for (int64_t pct : {50, 25}) b->Args({n, pct, picture, 0, 1});
+        b->Args({15, 50, picture, 1, 1});  // disk of radius 7
+        b->Args({15, 50, picture, 2, 1});  // image mask
+        for (int64_t bits : {0, 2})        // 16 and 12 bits
+            for (int64_t n : {5, 15}) b->Args({n, 50, picture + bits, 0, 2});
+    }
+    b->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+}
+
 [[maybe_unused]] void peerCases(benchmark::internal::Benchmark* b) {
     b->ArgNames({"size", "pct", "noise"});
     for (int64_t picture : {0, 1})
@@ -91,6 +186,7 @@ void kipCases(benchmark::internal::Benchmark* b) {
 }  // namespace
 
 BENCHMARK(kipRankRect)->Name("rank8_rect_fast/kip")->Apply(kipCases);
+BENCHMARK(kipRankGeneral)->Name("rank_general/kip")->Apply(generalCases);
 #if defined(KIP_BENCH_OPENCV)
 BENCHMARK(opencvMedian)->Name("median8/opencv")->Apply(peerCases);
 #endif

@@ -135,13 +135,14 @@ kip_status maskedEngine(const kimg_windowConst* source, const kimg_windowConst* 
                 const int32_t x = x0 + i;
                 const int64_t ox = x - halfW;
                 const bool cut = !(rowUncut && columnUncut[i]);
-                if (y > 0) apply(columns[i], counts[i], ox, oy, cut, enterAt, enterOffset, enterMaskOffset, true);
-                if (!kImageMask)
-                    out[x] = static_cast<Pixel>(columns[i].search(target(counts[i])));
-                else if (centreMask[x] && counts[i] > 0)
-                    out[x] = static_cast<Pixel>(columns[i].search(target(counts[i])));
-                if (y + 1 < g.H)
-                    apply(columns[i], counts[i], ox, oy, cut, leaveAt, leaveOffset, leaveMaskOffset, false);
+                // Worked on in locals: the histogram's stores cannot alias them.
+                Col c = columns[i];
+                int32_t count = counts[i];
+                if (y > 0) apply(c, count, ox, oy, cut, enterAt, enterOffset, enterMaskOffset, true);
+                if (!kImageMask || (centreMask[x] && count > 0)) out[x] = static_cast<Pixel>(c.search(target(count)));
+                if (y + 1 < g.H) apply(c, count, ox, oy, cut, leaveAt, leaveOffset, leaveMaskOffset, false);
+                columns[i] = c;
+                counts[i] = count;
             }
         }
     }

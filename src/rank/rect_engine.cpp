@@ -49,7 +49,8 @@ kip_status rectEngine(const kimg_windowConst* source, double percentile, const k
             const Pixel* leaving = leave ? g.sourceRow(y - halfH - 1) : nullptr;
             Pixel* out = g.destinationRow(y);
             for (int32_t i = 0; i < count; ++i) {
-                Column<V::kLevels - 1>& c = columns[i];
+                // Worked on in a local: the histogram's stores cannot alias it.
+                Column<V::kLevels - 1> c = columns[i];
                 const int32_t x = x0 + i;
                 const int32_t left = std::max(0, x - halfW), right = std::min(g.W - 1, x + halfW);
                 if (enter)
@@ -57,6 +58,7 @@ kip_status rectEngine(const kimg_windowConst* source, double percentile, const k
                 if (leave)
                     for (int32_t u = left; u <= right; ++u) c.remove(leaving[u]);
                 out[x] = static_cast<Pixel>(c.search(target((right - left + 1) * (bottom - top + 1))));
+                columns[i] = c;
             }
         }
     }

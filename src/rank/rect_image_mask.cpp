@@ -108,7 +108,7 @@ kip_status rectImageMaskEngine(const kimg_windowConst* source, const kimg_window
             const uint8_t* centreMask = g.maskRow(y);
             Pixel* out = g.destinationRow(y);
             for (int32_t i = 0; i < count; ++i) {
-                Column<V::kLevels - 1>& c = columns[i];
+                Column<V::kLevels - 1> c = columns[i];
                 const int32_t x = x0 + i;
                 const int32_t left = std::max(0, x - halfW), right = std::min(g.W - 1, x + halfW);
                 int32_t n = 0;
@@ -127,6 +127,7 @@ kip_status rectImageMaskEngine(const kimg_windowConst* source, const kimg_window
                         if (leavingMask[u]) c.removeChecked(leaving[u]), --counts[i];
                 if constexpr (!V::kCountTable) n = counts[i];
                 if (centreMask[x]) out[x] = static_cast<Pixel>(c.search(target(n)));
+                columns[i] = c;
             }
         }
     }
