@@ -57,6 +57,13 @@ bool same(const Element& a, const Element& b) {
 }
 
 int32_t inhibitHook(const uint16_t*) { return 1; }
+// Inhibits the paths whose label contains "_col" (hookRows false) or "_row" (true).
+bool hookRows = false;
+int32_t partHook(const uint16_t* label) {
+    std::string text;
+    while (*label) text.push_back(char(*label++));
+    return text.find(hookRows ? "_row" : "_col") != std::string::npos;
+}
 
 struct PathGuard {
     ~PathGuard() {
@@ -66,10 +73,20 @@ struct PathGuard {
     }
 };
 
-// 0: as detected; 1: AVX2 hidden; 2: no SIMD; 3: the hook inhibits every optimised path.
+constexpr int kPaths = 7;
+// 0: as detected; 1: SSE2 only; 2: no SIMD; 3: the hook inhibits every optimised path;
+// 4: AVX-512 hidden; 5: column steps inhibited; 6: row steps inhibited.
 void choosePath(int path) {
-    ksys_cpuinfo_setFeatureMask(path == 1 ? ~ksys_cpuFeatureAvx2 : path == 2 ? 0u : 0xFFFFFFFFu);
-    kprt_isOptimizationInhibitedFP = path == 3 ? &inhibitHook : nullptr;
+    const uint32_t features[] = {0xFFFFFFFFu,
+                                 ~(ksys_cpuFeatureAvx2 | ksys_cpuFeatureAvx512bw),
+                                 0u,
+                                 0xFFFFFFFFu,
+                                 ~ksys_cpuFeatureAvx512bw,
+                                 0xFFFFFFFFu,
+                                 0xFFFFFFFFu};
+    ksys_cpuinfo_setFeatureMask(features[path]);
+    hookRows = path == 6;
+    kprt_isOptimizationInhibitedFP = path == 3 ? &inhibitHook : path >= 5 ? &partHook : nullptr;
 }
 
 int32_t oddSize(std::mt19937& rng, int32_t max) {
@@ -216,7 +233,7 @@ TEST(MorphologyRandom, RectanglesMatchReferenceOnEveryPath) {
     PathGuard guard;
     std::mt19937 rng(1207);
     for (int iter = 0; iter < 3000; ++iter) {
-        randomEntryCase(rng, iter % 4, iter % 3 == 0, false);
+        randomEntryCase(rng, iter % kPaths, iter % 3 == 0, false);
         if (HasFailure()) return;
     }
 }
@@ -225,7 +242,7 @@ TEST(MorphologyRandom, WeightedElementsMatchReferenceOnEveryPath) {
     PathGuard guard;
     std::mt19937 rng(1208);
     for (int iter = 0; iter < 2000; ++iter) {
-        randomEntryCase(rng, iter % 4, false, true);
+        randomEntryCase(rng, iter % kPaths, false, true);
         if (HasFailure()) return;
     }
 }
@@ -249,8 +266,8 @@ TEST(MorphologyRandom, VectorPathsMatchScalarOnWideImages) {
         const bool masked = rng() % 2;
         const uint32_t op = rng() % 4;
         kip_filterMorphologyParams params{1};
-        std::vector<uint16_t> results[4];
-        for (int path = 0; path < 4; ++path) {
+        std::vector<uint16_t> results[kPaths];
+        for (int path = 0; path < kPaths; ++path) {
             Img out;
             choosePath(path);
             const kip_status s = (sixteen ? kip_filterMorphology16 : kip_filterMorphology8)(
@@ -259,7 +276,7 @@ TEST(MorphologyRandom, VectorPathsMatchScalarOnWideImages) {
             ASSERT_EQ(s, 0);
             results[path] = out.values();
         }
-        for (int path = 0; path < 3; ++path)
+        for (int path = 0; path < kPaths; ++path)
             EXPECT_EQ(results[path], results[3]) << "path " << path << " element " << c.ew << "x" << c.eh << " op "
                                                  << op << (weighted ? " weighted" : "") << (masked ? " masked" : "");
         if (HasFailure()) return;

@@ -2,6 +2,7 @@
 // then a vertical pass over the ring per destination row); other element masks through the rank
 // filter.
 #include "frame/cleanup.hpp"
+#include "morphology/flat_isa.hpp"
 #include "morphology/variants.hpp"
 #include "platform/assert.hpp"
 
@@ -30,6 +31,10 @@ namespace {
 // Scratch above this is refused as an allocation failure rather than computed in size_t.
 constexpr uint64_t kMaxScratchBytes = uint64_t{1} << 46;
 
+// Elements at least this tall go down the columns by blocks (van Herk / Gil-Werman): three
+// two-row extremes per destination row instead of eh - 1.
+constexpr int32_t kBlocksFrom = 7;
+
 template <class V>
 class Separable {
     using T = typename V::Pixel;
@@ -41,34 +46,56 @@ public:
 
     kip_status run() {
         const int32_t width = s_.rect.width, height = s_.rect.height;
-        const int32_t half = ((eh_ - 1) >> 1) < height ? (eh_ - 1) >> 1 : height;
-        slots_ = eh_ < height ? eh_ : height;
+        ColKernel<T> blockPick = nullptr;
+        if (eh_ >= kBlocksFrom && !kip::optimizationInhibited(V::kLabelCol.text)) {
+            const FlatIsa* isa = nullptr;
+            if (!failed(selectFlatIsa(width, sizeof(T) == 2, false, &isa))) {
+                if constexpr (sizeof(T) == 1)
+                    blockPick = isa->col8[dilate_];
+                else
+                    blockPick = isa->col16[dilate_];
+            }
+        }
+        // Blocks: the element's rows, their suffix extremes, the running prefix, a neutral row;
+        // the ring otherwise.
+        slots_ = blockPick ? eh_ : (eh_ < height ? eh_ : height);
+        const int64_t rows = blockPick ? 2 * int64_t{eh_} + 2 : slots_;
         pitch_ = ringPitch(width);
-        const uint64_t padded = uint64_t(width) + 2 * uint64_t(ew_) + 16;
-        const uint64_t ringBytes = uint64_t(pitch_) * uint64_t(slots_) * sizeof(T);
-        if (ringBytes > kMaxScratchBytes || padded * sizeof(T) > kMaxScratchBytes) return ksys_errOutOfMemory;
+        const uint64_t segment = uint64_t(paddedLength(width, ew_));
+        const uint64_t ringBytes = uint64_t(pitch_) * uint64_t(rows) * sizeof(T);
+        const uint64_t pointerBytes = blockPick ? 2 * uint64_t(eh_) * sizeof(T*) : 0;
+        if (ringBytes > kMaxScratchBytes || 4 * segment * sizeof(T) > kMaxScratchBytes) return ksys_errOutOfMemory;
 
         Cleanup<3> c;
         void* block = nullptr;
-        kip_status s = ksys_memory_alloc_internal(size_t(ringBytes), &block);
+        kip_status s = ksys_memory_alloc_internal(size_t(ringBytes + pointerBytes), &block);
         if (failed(s)) return c.finish(s);
         ring_ = static_cast<T*>(block);
         c.addBlock(ksys_cleanupFreeAlways, &ring_);
-        s = ksys_memory_alloc_internal(size_t(padded * sizeof(T)), &block);
+        s = ksys_memory_alloc_internal(size_t(4 * segment * sizeof(T)), &block);
         if (failed(s)) return c.finish(s);
         padded_ = static_cast<T*>(block);
         c.addBlock(ksys_cleanupFreeAlways, &padded_);
         const T neutral = dilate_ ? T(0) : T(~T(0));
-        for (uint64_t i = 0; i < padded; ++i) padded_[i] = neutral;
+        for (uint64_t i = 0; i < 4 * segment; ++i) padded_[i] = neutral;
         if (mask_) {
-            s = ksys_memory_alloc_internal(size_t(padded), &block);
+            s = ksys_memory_alloc_internal(size_t(segment), &block);
             if (failed(s)) return c.finish(s);
             paddedMask_ = static_cast<uint8_t*>(block);
             c.addBlock(ksys_cleanupFreeAlways, &paddedMask_);
-            s = ksys_memory_fill(paddedMask_, 0, size_t(padded));
+            s = ksys_memory_fill(paddedMask_, 0, size_t(segment));
             if (failed(s)) return c.finish(s);
         }
+        s = blockPick ? runBlocks(blockPick) : runRing();
+        return c.finish(s);
+    }
 
+private:
+    // The ring: each destination row combines the horizontal results of its eh source rows.
+    kip_status runRing() {
+        const int32_t height = s_.rect.height;
+        const int32_t half = ((eh_ - 1) >> 1) < height ? (eh_ - 1) >> 1 : height;
+        kip_status s = 0;
         int32_t y = 0;
         // Phase 1: the first eh - 1 rows; destination rows start once half rows are in.
         for (; y < eh_ - 1 && y < height && !failed(s); ++y) {
@@ -92,10 +119,64 @@ public:
             if (start < 0) start += slots_;
             s = colStep(y - half, count, start);
         }
-        return c.finish(s);
+        return s;
     }
 
-private:
+    // Blocks of eh rows over the source extended by hh neutral rows at each end: destination row
+    // r covers extended rows r .. r + eh - 1, which is the suffix of r's block and the prefix of
+    // the next block up to r + eh - 1. The suffixes of a block are made when it is complete.
+    kip_status runBlocks(ColKernel<T> pick) {
+        const int32_t width = s_.rect.width, height = s_.rect.height, hh = eh_ >> 1;
+        T* suffix = ring_ + int64_t{eh_} * pitch_;
+        T* prefix = suffix + int64_t{eh_} * pitch_;
+        T* neutral = prefix + pitch_;
+        const T** raw = reinterpret_cast<const T**>(neutral + pitch_);
+        const T** suffixRows = raw + eh_;
+        const T neutralValue = dilate_ ? T(0) : T(~T(0));
+        for (int32_t x = 0; x < width; ++x) neutral[x] = neutralValue;
+        const int64_t total = int64_t{height} + eh_ - 1;
+        kip_status s = 0;
+        for (int64_t t = 0; t < total && !failed(s); ++t) {
+            const int64_t y = t - hh;
+            if (y >= 0 && (y & 255) == 0) {
+                s = ksys_attention_check();
+                if (failed(s)) break;
+            }
+            const int32_t slot = int32_t(t % eh_);
+            if (y >= 0 && y < height) {
+                T* row = ring_ + int64_t{slot} * pitch_;
+                s = rowStep(int32_t(y), row);
+                if (failed(s)) break;
+                raw[slot] = row;
+            } else {
+                raw[slot] = neutral;
+            }
+            if (slot == 0) {
+                s = ksys_memory_copy(prefix, raw[0], size_t(width) * sizeof(T));
+                if (failed(s)) break;
+            } else {
+                const T* rows[2] = {prefix, raw[slot]};
+                pick(rows, 2, nullptr, nullptr, width, prefix);
+            }
+            if (slot == eh_ - 1) {
+                suffixRows[eh_ - 1] = raw[eh_ - 1];
+                for (int32_t i = eh_ - 2; i >= 0; --i) {
+                    T* out = suffix + int64_t{i} * pitch_;
+                    const T* rows[2] = {raw[i], suffixRows[i + 1]};
+                    pick(rows, 2, nullptr, nullptr, width, out);
+                    suffixRows[i] = out;
+                }
+            }
+            const int64_t r = t - (eh_ - 1);
+            if (r >= 0) {
+                const T* rows[2] = {suffixRows[r % eh_], prefix};
+                pick(rows, 2, rowOf<T>(s_, r), mask_ ? rowOf<uint8_t>(*mask_, r) : nullptr, width,
+                     mutableRowOf<T>(d_, r));
+            }
+        }
+        return s;
+    }
+
     kip_status rowStep(int32_t y, T* out) {
         kip_status s = kip_errNotAvailable;
         if (mask_) {

@@ -29,5 +29,6 @@ struct FlatIsa {
 
 extern const FlatIsa kFlatIsaSse2;
 extern const FlatIsa kFlatIsaAvx2;
+extern const FlatIsa kFlatIsaAvx512;
 
 }  // namespace kip::morphology

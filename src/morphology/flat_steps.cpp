@@ -133,21 +133,55 @@ kip_status colStep(const kimg_windowConst* source, const kimg_windowConst* mask,
     return 0;
 }
 
-// The vector steps run when the processor has SSE2 (AVX2 where the row is wide enough).
-kip_status vectorIsa(int32_t width, int32_t lanes8Needed, bool sixteen, const FlatIsa** out) {
+// Rows of at least this many columns go through the doubling passes: fewer than ew loads each.
+constexpr int32_t kDoublingFrom = 9;
+
+// Extremes over ew consecutive pixels of a0 (holding width + ew - 1) by doubling: level k holds
+// the extremes of 2^k pixels, and two overlapping windows of the last level cover ew. Each level
+// is one pass of two-row extremes, so the cost grows with log2(ew). x and y are scratch rows.
+template <class T>
+void rowDoubling(ColKernel<T> pick, const T* a0, int32_t width, int32_t ew, T* x, T* y, T* out) {
+    int32_t levels = 0;
+    while ((int64_t{2} << levels) <= ew) ++levels;
+    const int32_t span = 1 << levels;
+    int32_t lengths[32];
+    lengths[levels] = width + ew - span;
+    for (int32_t k = levels - 1; k >= 0; --k) lengths[k] = lengths[k + 1] + (1 << k);
+    const T* cur = a0;
+    for (int32_t k = 1; k <= levels; ++k) {
+        T* next = cur == x ? y : x;
+        const T* rows[2] = {cur, cur + (1 << (k - 1))};
+        pick(rows, 2, nullptr, nullptr, lengths[k], next);
+        cur = next;
+    }
+    const T* rows[2] = {cur, cur + (ew - span)};
+    pick(rows, 2, nullptr, nullptr, width, out);
+}
+
+}  // namespace
+
+namespace kip::morphology {
+
+kip_status selectFlatIsa(int32_t width, bool sixteen, bool anyWidth, const FlatIsa** out) {
     ksys_cpuinfo info;
     kip_status s = ksys_cpuinfo_init(&info);
     if (failed(s)) return s;
     *out = nullptr;
     if ((info.kind != ksys_cpuKindIntel && info.kind != ksys_cpuKindAmd) || !kip::isaOffered(info, kip::Isa::Sse2))
         return kip_errNotAvailable;
-    const auto lanes = [&](const FlatIsa& isa) { return sixteen ? isa.lanes16 : isa.lanes8; };
-    if (kip::isaOffered(info, kip::Isa::Avx2) && kFlatIsaAvx2.row8[0] && width >= lanes(kFlatIsaAvx2))
+    const auto fits = [&](const FlatIsa& isa) { return isa.row8[0] && width >= (sixteen ? isa.lanes16 : isa.lanes8); };
+    if (kip::isaOffered(info, kip::Isa::Avx512) && fits(kFlatIsaAvx512))
+        *out = &kFlatIsaAvx512;
+    else if (kip::isaOffered(info, kip::Isa::Avx2) && fits(kFlatIsaAvx2))
         *out = &kFlatIsaAvx2;
-    else if (kFlatIsaSse2.row8[0] && width >= (lanes8Needed ? lanes(kFlatIsaSse2) : 0))
+    else if (kFlatIsaSse2.row8[0] && (anyWidth || fits(kFlatIsaSse2)))
         *out = &kFlatIsaSse2;
     return *out ? 0 : kip_errNotAvailable;
 }
+
+}  // namespace kip::morphology
+
+namespace {
 
 template <class T>
 kip_status rowVectorStep(const kimg_windowConst* source, const kimg_windowConst* mask, int32_t row, int32_t ew,
@@ -157,7 +191,7 @@ kip_status rowVectorStep(const kimg_windowConst* source, const kimg_windowConst*
     KIP_REQUIRE(padded);
     const int32_t width = source->rect.width;
     const FlatIsa* isa = nullptr;
-    kip_status s = vectorIsa(width, 0, sizeof(T) == 2, &isa);
+    kip_status s = selectFlatIsa(width, sizeof(T) == 2, true, &isa);
     if (failed(s)) return s;
     s = ksys_memory_copy(padded + ew, rowOf<T>(*source, row), size_t(width) * sizeof(T));
     if (failed(s)) return s;
@@ -168,20 +202,34 @@ kip_status rowVectorStep(const kimg_windowConst* source, const kimg_windowConst*
     }
     const int32_t l = (ew - 1) >> 1;
     RowKernel<T> kernel;
+    ColKernel<T> pick;
     int32_t lanes;
     if constexpr (sizeof(T) == 1)
-        kernel = isa->row8[dilate ? 1 : 0], lanes = isa->lanes8;
+        kernel = isa->row8[dilate ? 1 : 0], pick = isa->col8[dilate ? 1 : 0], lanes = isa->lanes8;
     else
-        kernel = isa->row16[dilate ? 1 : 0], lanes = isa->lanes16;
+        kernel = isa->row16[dilate ? 1 : 0], pick = isa->col16[dilate ? 1 : 0], lanes = isa->lanes16;
     const uint8_t* m = mask ? paddedMask + ew - l : nullptr;
+    if (width >= lanes && ew >= kDoublingFrom) {
+        const int64_t segment = paddedLength(width, ew);
+        T* x = padded + segment;
+        T* y = x + segment;
+        const T* neutral = y + segment;
+        const T* a0 = padded + ew - l;
+        if (m) {  // excluded pixels made neutral first
+            pick(&a0, 1, neutral, m, width + ew - 1, x);
+            a0 = x;
+        }
+        rowDoubling(pick, a0, width, ew, x, y, out);
+        return 0;
+    }
     if (width >= lanes) {
         kernel(padded + ew - l, m, width, ew, out);
         return 0;
     }
     // A row narrower than one vector: one block over the padding, then the row's part of it.
-    T block[32];
+    T block[64];
     kernel(padded + ew - l, m, lanes, ew, block);
-    for (int32_t x = 0; x < width; ++x) out[x] = block[x];
+    for (int32_t i = 0; i < width; ++i) out[i] = block[i];
     return 0;
 }
 
@@ -191,7 +239,7 @@ kip_status colVectorStep(const kimg_windowConst* source, const kimg_windowConst*
                          int32_t outRow, int32_t dilate) {
     KIP_REQUIRE(source);
     const FlatIsa* isa = nullptr;
-    kip_status s = vectorIsa(source->rect.width, 1, sizeof(T) == 2, &isa);
+    kip_status s = selectFlatIsa(source->rect.width, sizeof(T) == 2, false, &isa);
     if (failed(s)) return s;
     return colStep<T>(source, mask, ring, destination, pitch, slots, count, start, outRow, dilate, isa);
 }

@@ -65,7 +65,8 @@ kip_status kip_filterMorphologyWeightDifferences_(const kimg_imageConst* offsetI
 // W horizontal extremes of one source row over ew columns; the column steps one destination row
 // from count ring rows starting at slot start (wrapping at R), with pitch P pixels per slot.
 // The vector twins take padded rows of W + 2 * ew + 16 pixels whose margins hold the neutral
-// value (mask: 0) and answer kip_errNotAvailable when they cannot run.
+// value (mask: 0) and answer kip_errNotAvailable when they cannot run; the padded source row is
+// the first of the four segments described at paddedLength.
 kip_status kip_filterMorphologyRow8_(const kimg_windowConst* source, int32_t row, int32_t ew, int32_t dilate,
                                      uint8_t* out);
 kip_status kip_filterMorphologyRowMasked8_(const kimg_windowConst* source, const kimg_windowConst* mask, int32_t row,
@@ -104,6 +105,16 @@ namespace kip::morphology {
 // Ring pitch in pixels for rows of width W: whole 64-byte lines, an odd count from the table, so
 // that slots do not share cache sets.
 int64_t ringPitch(int64_t width);
+
+// The padded row buffer of the separable engine holds four segments of this many pixels, all
+// neutral at first: the padded source row (at offset ew), two scratch rows for the vector row
+// step, and a row that stays neutral.
+inline int64_t paddedLength(int64_t width, int64_t ew) { return width + 2 * ew + 16; }
+
+struct FlatIsa;
+// The widest vector kernels the processor offers for rows of this width (anyWidth: SSE2 also
+// below its vector width); kip_errNotAvailable when there are none.
+kip_status selectFlatIsa(int32_t width, bool sixteen, bool anyWidth, const FlatIsa** out);
 
 template <class T>
 inline const T* rowOf(const kimg_windowConst& w, int64_t y) {

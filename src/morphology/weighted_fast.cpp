@@ -21,11 +21,14 @@ struct Member {
     int32_t add, sub;
 };
 
-const WeightedIsa* selectIsa() {
+// The widest kernels whose vector fits the interior of a row; SSE2 below that.
+const WeightedIsa* selectIsa(int32_t interior) {
     ksys_cpuinfo info;
     if (failed(ksys_cpuinfo_init(&info))) return nullptr;
     if (info.kind != ksys_cpuKindIntel && info.kind != ksys_cpuKindAmd) return nullptr;
-    if (kip::isaOffered(info, kip::Isa::Avx2) && kWeightedIsaAvx2.row[0]) return &kWeightedIsaAvx2;
+    if (kip::isaOffered(info, kip::Isa::Avx512) && kWeightedIsaAvx512.row[0] && interior >= 64)
+        return &kWeightedIsaAvx512;
+    if (kip::isaOffered(info, kip::Isa::Avx2) && kWeightedIsaAvx2.row[0] && interior >= 32) return &kWeightedIsaAvx2;
     if (kip::isaOffered(info, kip::Isa::Sse2) && kWeightedIsaSse2.row[0]) return &kWeightedIsaSse2;
     return nullptr;
 }
@@ -70,7 +73,7 @@ kip_status pass(const kimg_windowConst& source, const kimg_windowConst* mask, co
 
     // One block: the member list, then per member its two splatted amounts and two row pointers.
     const size_t positions = size_t(ew) * size_t(eh);
-    const size_t bytes = positions * (sizeof(Member) + 64 + 2 * sizeof(const uint8_t*)) + 64;
+    const size_t bytes = positions * (sizeof(Member) + 128 + 2 * sizeof(const uint8_t*)) + 64;
     void* block = nullptr;
     s = ksys_memory_alloc_internal(bytes, &block);
     if (failed(s)) return c.finish(s);
@@ -87,12 +90,12 @@ kip_status pass(const kimg_windowConst& source, const kimg_windowConst* mask, co
         }
     const uintptr_t splatAt = (reinterpret_cast<uintptr_t>(list + positions) + 63) & ~uintptr_t{63};
     uint8_t* splat = reinterpret_cast<uint8_t*>(splatAt);
-    const uint8_t** srcRows = reinterpret_cast<const uint8_t**>(splat + 64 * positions);
+    const uint8_t** srcRows = reinterpret_cast<const uint8_t**>(splat + 128 * positions);
     const uint8_t** maskRows = srcRows + positions;
     for (int32_t k = 0; k < count; ++k)
-        for (int32_t i = 0; i < 32; ++i) {
-            splat[64 * k + i] = uint8_t(list[k].add);
-            splat[64 * k + 32 + i] = uint8_t(list[k].sub);
+        for (int32_t i = 0; i < 64; ++i) {
+            splat[128 * k + i] = uint8_t(list[k].add);
+            splat[128 * k + 64 + i] = uint8_t(list[k].sub);
         }
 
     const int32_t interior = width - 2 * hw;
@@ -136,7 +139,10 @@ kip_status kip_filterMorphologyFastTruncated8_(const kimg_windowConst* source, c
     kip_status s = kip_filterMorphologyStructuringElement_getIsFlat(element, &isFlat);
     if (failed(s)) return s;
     if (isFlat || params->borderMode != int32_t(kip_filterBorderTruncated)) return kip_errNotAvailable;
-    const WeightedIsa* isa = selectIsa();
+    kstd_pair32 size;
+    s = kip_filterMorphologyStructuringElement_getSize(element, &size);
+    if (failed(s)) return s;
+    const WeightedIsa* isa = selectIsa(source->rect.width - 2 * (size.x >> 1));
     if (!isa) return kip_errNotAvailable;
     uint32_t maskNull = 1, sourceNull = 0;
     if (mask) s = kimg_windowConst_getIsNull(mask, &maskNull);

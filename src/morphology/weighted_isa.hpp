@@ -8,7 +8,7 @@ namespace kip::morphology {
 
 // One destination row over its interior columns (where every element position lies inside the
 // source). Per member k: src[k] (and mask[k]) point at the neighbour of the first interior
-// column; splat + 64 k holds 32 copies of its saturating add amount, then 32 of its saturating
+// column; splat + 128 k holds 64 copies of its saturating add amount, then 64 of its saturating
 // subtract amount. The result is the maximum (dilate) or minimum of the shifted neighbours that
 // the image mask admits, and where the centre's mask is 0 the centre source pixel. Requires
 // width >= lanes.
@@ -30,5 +30,6 @@ struct WeightedIsa {
 
 extern const WeightedIsa kWeightedIsaSse2;
 extern const WeightedIsa kWeightedIsaAvx2;
+extern const WeightedIsa kWeightedIsaAvx512;
 
 }  // namespace kip::morphology

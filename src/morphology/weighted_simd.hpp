@@ -8,8 +8,8 @@ template <class V, bool Dilate>
 inline void weightedBlock(const kip::morphology::WeightedRow& r, int32_t x) {
     auto acc = Dilate ? V::zero() : V::ones();
     for (int32_t k = 0; k < r.members; ++k) {
-        const uint8_t* s = r.splat + 64 * k;
-        auto v = V::subs(V::adds(V::load(r.src[k] + x), V::load(s)), V::load(s + 32));
+        const uint8_t* s = r.splat + 128 * k;
+        auto v = V::subs(V::adds(V::load(r.src[k] + x), V::load(s)), V::load(s + 64));
         if (r.mask) {
             const auto m = V::load(r.mask[k] + x);
             v = Dilate ? V::and8(v, m) : V::or8(v, V::andnot(m, V::ones()));
