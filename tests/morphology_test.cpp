@@ -232,7 +232,7 @@ void randomEntryCase(std::mt19937& rng, int path, bool sixteen, bool weighted) {
 TEST(MorphologyRandom, RectanglesMatchReferenceOnEveryPath) {
     PathGuard guard;
     std::mt19937 rng(1207);
-    for (int iter = 0; iter < 3000; ++iter) {
+    for (int iter = 0; iter < 2100; ++iter) {
         randomEntryCase(rng, iter % kPaths, iter % 3 == 0, false);
         if (HasFailure()) return;
     }
@@ -241,7 +241,7 @@ TEST(MorphologyRandom, RectanglesMatchReferenceOnEveryPath) {
 TEST(MorphologyRandom, WeightedElementsMatchReferenceOnEveryPath) {
     PathGuard guard;
     std::mt19937 rng(1208);
-    for (int iter = 0; iter < 2000; ++iter) {
+    for (int iter = 0; iter < 1400; ++iter) {
         randomEntryCase(rng, iter % kPaths, false, true);
         if (HasFailure()) return;
     }
