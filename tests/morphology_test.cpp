@@ -121,6 +121,12 @@ void randomElement(std::mt19937& rng, bool weighted, kipref::MorphologyCase& c, 
     c.members.assign(n, 255);
     const kstd_pair32 size{c.ew, c.eh};
     ASSERT_EQ(kip_filterMorphologyStructuringElement_setSize(&e.e, &size), 0);
+    // Masked flat elements keep their centre, so that no neighbourhood is empty.
+    if (!weighted && rng() % 3 == 0) {
+        for (uint8_t& m : c.members) m = rng() % 3 ? 255 : 0;
+        c.members[size_t(c.eh / 2) * size_t(c.ew) + size_t(c.ew / 2)] = 255;
+        e.setMembers(c.ew, c.eh, c.members);
+    }
     if (!weighted) return;
     if (rng() % 3) {
         for (uint8_t& m : c.members) m = rng() % 4 ? 255 : 0;
