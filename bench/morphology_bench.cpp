@@ -1,7 +1,7 @@
 // Grey-scale dilation on a 4096 x 4096 scene, one thread: kip beside OpenCV's dilate on the same
 // image in the same run. Rectangles at 8 and 16 bits; a radius-7 disk beside OpenCV's 15 x 15
-// ellipse; kip's weighted radius-7 disk (scipy's grey_dilation with a structure is measured by
-// bench/morphology_scipy.py, which OpenCV has no counterpart for).
+// ellipse; kip's weighted radius-7 disk, which OpenCV has no counterpart for (compare it with
+// scipy.ndimage.grey_dilation given the same footprint and structure, timed in Python).
 #include <benchmark/benchmark.h>
 
 #include <vector>
