@@ -30,3 +30,39 @@ kip_status kip_selectCentral16_(const uint16_t* const* inputs, int32_t n, uint16
                                 int32_t k, int32_t width);
 
 }  // extern "C"
+
+extern "C" {
+
+// The rank route: the rank filter's prepared-window entry at percentile 0.5, with the median
+// parameters' border mode.
+kip_status kip_filterMedianByRank8_(const kimg_windowConst* source, const kimg_windowConst* mask,
+                                    const kip_filterMedianParams* params, const kip_filterMaskKernel* kernel,
+                                    const kimg_window* destination);
+kip_status kip_filterMedianByRank16_(const kimg_windowConst* source, const kimg_windowConst* mask,
+                                     const kip_filterMedianParams* params, const kip_filterMaskKernel* kernel,
+                                     const kimg_window* destination);
+
+// Band jobs: the job parameters hold one kip::median::BandJob; the second argument is not read.
+kip_status kip_filterMedianJob8_(const ksys_jobParams* params, uint32_t threadIndex);
+kip_status kip_filterMedianJob16_(const ksys_jobParams* params, uint32_t threadIndex);
+
+}  // extern "C"
+
+namespace kip::median {
+
+// One band: bitwise copies of the prepared windows (the source's rows widened by the kernel's
+// half-height), the parameters and the caller's kernel record, which outlives every job because
+// the window entry waits for them all.
+struct BandJob {
+    kimg_windowConst source;
+    uint32_t maskUsed;
+    kimg_windowConst mask;
+    kip_filterMedianParams params;
+    kip_filterMaskKernel kernel;
+    kimg_window destination;
+};
+
+// No job gets fewer destination pixels than this: smaller images are not worth the dispatch.
+constexpr double kPixelsPerJob = 131072.0;
+
+}  // namespace kip::median

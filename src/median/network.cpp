@@ -1,8 +1,7 @@
 // The sorting-network median. Per destination row: sort the columns of the source rows it
 // covers, pad both ends of the sorted rows, then, per destination pixel, prune the w sorted
-// columns by central selections over their diagonals until one value per column is left, and
-// take the median of those. Every pixel keeps its data in its own column of every scratch row, so
-// the pruning runs in column strips that stay in cache.
+// columns by central selections over their wrapped diagonals until one value per column is left,
+// and take the median of those (network_kernels.hpp, one block of pixels at a time in registers).
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -21,9 +20,6 @@ namespace {
 
 using namespace kip::median;
 
-// Bytes of each scratch row the pruning works on at a time: its lists (up to 108 rows for a
-// 9 x 9 kernel) then fit the first-level cache.
-constexpr int32_t kStripBytes = 1024;
 // The networks take at most this many inputs; the scalar selection more.
 constexpr int32_t kMaxScalarInputs = 64;
 
@@ -33,6 +29,7 @@ constexpr T kMaxValue = T(~T(0));
 template <class T>
 struct Kernels {
     SelectFn<T> select = nullptr;
+    MedianRowFn<T> median = nullptr;
     int32_t lanes = 0;
 };
 
@@ -44,9 +41,9 @@ Kernels<T> chooseKernels(const ksys_cpuinfo& info) {
     if (!kip::isaOffered(info, eightBit ? kip::Isa::Sse2 : kip::Isa::Sse41)) return {};
     auto from = [](const NetworkIsa& isa) {
         if constexpr (sizeof(T) == 1)
-            return Kernels<T>{isa.select8, isa.lanes8};
+            return Kernels<T>{isa.select8, isa.median8, isa.lanes8};
         else
-            return Kernels<T>{isa.select16, isa.lanes16};
+            return Kernels<T>{isa.select16, isa.median16, isa.lanes16};
     };
     if (kip::isaOffered(info, kip::Isa::Avx512) && from(kNetworkAvx512).select) return from(kNetworkAvx512);
     if (kip::isaOffered(info, kip::Isa::Avx2) && from(kNetworkAvx2).select) return from(kNetworkAvx2);
@@ -76,62 +73,29 @@ struct RowMedian {
     int32_t w;       // kernel width, odd, 3..9
     int32_t width;   // destination width, at least w - 1
     intptr_t pitch;  // of the scratch rows, in pixels
-    T* even;         // column sort and even pruning passes
-    T* odd;          // odd pruning passes
-
-    void select(const T* const* in, int32_t n, T* out, int32_t k, int32_t columns) const {
-        if (!kernels.select(in, n, out, pitch, k, columns)) scalarSelect(in, n, out, pitch, k, columns);
-    }
+    T* sorted;       // n rows
 
     // One destination row from n source rows (n odd, at most 9).
     void run(const T* const* rows, int32_t n, T* out) const {
         const int32_t rx = (w - 1) / 2, ry = (n - 1) / 2;
-        select(rows, n, even + rx, n, width);
+        if (!kernels.select(rows, n, sorted + rx, pitch, n, width)) scalarSelect(rows, n, sorted + rx, pitch, n, width);
         // Outside the row each sorted column holds ry minima, ry maxima and a middle value that
         // alternates from the minimum outwards: a window that reaches past one end then holds as
         // many extra minima as maxima, or one minimum more when its real count is even, which
         // makes the result the (lower) median of the real values. Windows reaching past both
         // ends would break this; the entry declines such narrow rows.
+        const T* starts[9];
         for (int32_t i = 0; i < n; ++i) {
-            T* sorted = even + i * pitch + rx;
+            T* row = sorted + i * pitch;
             for (int32_t j = 0; j < rx; ++j) {
                 const T pad = i < ry || (i == ry && j % 2 == 0) ? T(0) : kMaxValue<T>;
-                sorted[-(j + 1)] = pad;
-                sorted[width + j] = pad;
+                row[rx - 1 - j] = pad;
+                row[rx + width + j] = pad;
             }
+            starts[i] = row;
         }
-        // Strips of whole blocks: a narrow remainder joins the strip before it, so no strip ever
-        // steps back over columns an earlier strip has overwritten.
-        const int32_t strip = kStripBytes / int32_t(sizeof(T));
-        for (int32_t x0 = 0; x0 < width;) {
-            int32_t x1 = std::min(width, x0 + strip);
-            if (width - x1 < kernels.lanes) x1 = width;
-            prune(n, x0, x1 - x0, out);
-            x0 = x1;
-        }
-    }
-
-    // Columns x0 ... x0 + columns - 1: view (c, i) is sorted row i shifted by c - rx; each pass
-    // keeps the m central values of every diagonal list, m shrinking with the pass, until one
-    // value per view is left.
-    void prune(int32_t n, int32_t x0, int32_t columns, T* out) const {
-        const T* view[9][9];
-        const T* list[9];
-        for (int32_t c = 0; c < w; ++c)
-            for (int32_t i = 0; i < n; ++i) view[c][i] = even + i * pitch + c + x0;
-        for (int32_t m = n, t = 1; m > 1; ++t) {
-            const int32_t previous = m;
-            m = std::min(n, w - 2 * t);
-            T* area = (t % 2 ? odd : even) + x0;
-            for (int32_t c = 0; c < w; ++c) {
-                for (int32_t i = 0; i < previous; ++i) list[i] = view[(c + i) % w][i];
-                select(list, previous, area + c * m * pitch, m, columns);
-            }
-            for (int32_t c = 0; c < w; ++c)
-                for (int32_t j = 0; j < m; ++j) view[c][j] = area + (c * m + j) * pitch;
-        }
-        for (int32_t c = 0; c < w; ++c) list[c] = view[c][0];
-        select(list, w, out + x0, 1, columns);
+        const bool done = kernels.median(starts, n, w, out, width);
+        KIP_ASSERT(done);
     }
 };
 
@@ -161,8 +125,7 @@ kip_status imagePass(const kimg_windowConst& source, int32_t w, int32_t h, const
     // multiple of 1024 pixels are moved off the cache sets the source rows map to.
     const int64_t margin = source.stride % 1024 == 0 ? 224 : 0;
     const int64_t pitch = (int64_t{W} + w - 1 + lanes + margin + lanes - 1) / lanes * lanes;
-    const int32_t oddOffset = std::max(w * std::min(w - 4, h), h);
-    const int32_t workRows = oddOffset + w * std::min(h, w - 2);
+    const int32_t workRows = h;
     // Source rows narrower than a block are copied, so no block reads past the source.
     const int32_t staged = W < lanes ? h : 0;
     const int64_t rows = workRows + 3 + staged;
@@ -184,7 +147,7 @@ kip_status imagePass(const kimg_windowConst& source, int32_t w, int32_t h, const
     T* stage = resultOdd + pitch;
     for (int64_t i = 1; i < pitch; i += 2) alternating[i] = kMaxValue<T>;
 
-    const RowMedian<T> median{kernels, w, W, intptr_t(pitch), base, base + oddOffset * pitch};
+    const RowMedian<T> median{kernels, w, W, intptr_t(pitch), base};
     // With an even row count, one extra alternating row of minima and maxima, started so that
     // every window holds one minimum more, gives the lower median; the phase decides which
     // start serves even and which odd columns.

@@ -29,13 +29,18 @@ struct U16 : Avx2Base {
 }  // namespace
 
 namespace kip::median {
-const NetworkIsa kNetworkAvx2 = {&NetworkKernels<U8>::select, &NetworkKernels<U16>::select, U8::kLanes, U16::kLanes};
+const NetworkIsa kNetworkAvx2 = {&NetworkKernels<U8>::select,
+                                 &NetworkKernels<U16>::select,
+                                 &NetworkKernels<U8>::median,
+                                 &NetworkKernels<U16>::median,
+                                 U8::kLanes,
+                                 U16::kLanes};
 }
 
 #else
 
 namespace kip::median {
-const NetworkIsa kNetworkAvx2 = {nullptr, nullptr, 0, 0};
+const NetworkIsa kNetworkAvx2 = {nullptr, nullptr, nullptr, nullptr, 0, 0};
 }
 
 #endif

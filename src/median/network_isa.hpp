@@ -14,9 +14,18 @@ namespace kip::median {
 template <class T>
 using SelectFn = bool (*)(const T* const* in, int32_t n, T* out, intptr_t pitch, int32_t k, int32_t width);
 
+// One row of medians of a w-wide kernel over n sorted rows: rows[i] points at sorted row i's
+// first pad, (w - 1) / 2 pixels before its first column; the pads are in place and the rows
+// readable up to max(width, lanes) + w - 2. Writes exactly `width` pixels. False, writing
+// nothing, when w or n is not 1 (n only), 3, 5, 7 or 9.
+template <class T>
+using MedianRowFn = bool (*)(const T* const* rows, int32_t n, int32_t w, T* out, int32_t width);
+
 struct NetworkIsa {
     SelectFn<uint8_t> select8;  // null when the set has no 8-bit kernels
     SelectFn<uint16_t> select16;
+    MedianRowFn<uint8_t> median8;
+    MedianRowFn<uint16_t> median16;
     int32_t lanes8;  // pixels per block
     int32_t lanes16;
 };

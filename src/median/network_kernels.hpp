@@ -18,7 +18,7 @@ struct NetworkKernels {
     static constexpr int32_t kLanes = V::kLanes;
 
     template <NetOp O>
-    static inline void apply(Vec* v) {
+    [[gnu::always_inline]] static inline void apply(Vec* v) {
         if constexpr (O.kind == OpKind::exchange) {
             const Vec a = v[O.a];
             v[O.a] = V::min(a, v[O.b]);
@@ -31,34 +31,132 @@ struct NetworkKernels {
     }
 
     template <int32_t N, int32_t K, size_t... I>
-    static inline void network(Vec* v, std::index_sequence<I...>) {
+    [[gnu::always_inline]] static inline void network(Vec* v, std::index_sequence<I...>) {
         (apply<kCentral<N, K>.ops[I]>(v), ...);
     }
 
+    // Pointers are passed in locals: with 8-bit pixels every store may alias anything the
+    // compiler cannot see is local, which would reload them after each store.
     template <int32_t N, int32_t K, size_t... I>
-    static inline void block(const T* const* in, intptr_t x, T* out, intptr_t pitch, std::index_sequence<I...>) {
+    [[gnu::always_inline]] static inline void block(const T* const (&in)[N], intptr_t x, T* const (&out)[K],
+                                                    std::index_sequence<I...>) {
         Vec v[N] = {V::load(in[I] + x)...};
         network<N, K>(v, std::make_index_sequence<size_t(kCentral<N, K>.count)>{});
-        for (int32_t j = 0; j < K; ++j) V::store(out + j * pitch + x, v[(N - K) / 2 + j]);
+        for (int32_t j = 0; j < K; ++j) V::store(out[j] + x, v[(N - K) / 2 + j]);
     }
 
     // A row's last block moves back to end at the row's end, recomputing pixels with the same
     // values; a row narrower than a block reads one whole block and, for k = 1, keeps only the
     // first `width` results.
     template <int32_t N, int32_t K>
-    static void run(const T* const* in, T* out, intptr_t pitch, int32_t width) {
+    static void run(const T* const* inputs, T* output, intptr_t pitch, int32_t width) {
         constexpr auto rows = std::make_index_sequence<N>{};
+        const T* in[N];
+        T* out[K];
+        for (int32_t i = 0; i < N; ++i) in[i] = inputs[i];
+        for (int32_t j = 0; j < K; ++j) out[j] = output + j * pitch;
         intptr_t x = 0;
-        for (; x + kLanes <= width; x += kLanes) block<N, K>(in, x, out, pitch, rows);
+        for (; x + kLanes <= width; x += kLanes) block<N, K>(in, x, out, rows);
         if (x == width) return;
         if (width >= kLanes) {
-            block<N, K>(in, width - kLanes, out, pitch, rows);
+            block<N, K>(in, width - kLanes, out, rows);
         } else if constexpr (K > 1) {
-            block<N, K>(in, 0, out, pitch, rows);
+            block<N, K>(in, 0, out, rows);
         } else {
             T tail[kLanes];
-            block<N, K>(in, 0, tail, 0, rows);
+            T* const tailOut[1] = {tail};
+            block<N, K>(in, 0, tailOut, rows);
+            std::memcpy(output, tail, sizeof(T) * size_t(width));
+        }
+    }
+
+    // One pruning pass of a block's w x n matrix of sorted columns (column c, rank i): each
+    // wrapped diagonal c keeps its M central values in m[c][0 .. M - 1]; then the next pass.
+    template <int32_t W, int32_t N, int32_t Pass, int32_t Prev>
+    [[gnu::always_inline]] static inline void prune(Vec (&m)[W][N]) {
+        if constexpr (Prev > 1) {
+            constexpr int32_t M = N < W - 2 * Pass ? N : W - 2 * Pass;
+            Vec next[W][M];
+#pragma GCC unroll 9
+            for (int32_t c = 0; c < W; ++c) {
+                Vec list[Prev];
+#pragma GCC unroll 9
+                for (int32_t i = 0; i < Prev; ++i) list[i] = m[(c + i) % W][i];
+                network<Prev, M>(list, std::make_index_sequence<size_t(kCentral<Prev, M>.count)>{});
+#pragma GCC unroll 9
+                for (int32_t j = 0; j < M; ++j) next[c][j] = list[(Prev - M) / 2 + j];
+            }
+#pragma GCC unroll 9
+            for (int32_t c = 0; c < W; ++c)
+#pragma GCC unroll 9
+                for (int32_t j = 0; j < M; ++j) m[c][j] = next[c][j];
+            prune<W, N, Pass + 1, M>(m);
+        }
+    }
+
+    // The medians of one block of destination pixels from the sorted rows (each starting at its
+    // first left pad), kept in registers from the loads to the one store.
+    template <int32_t W, int32_t N>
+    [[gnu::always_inline]] static inline void medianBlock(const T* const (&sorted)[N], intptr_t x, T* out) {
+        Vec m[W][N];
+#pragma GCC unroll 9
+        for (int32_t c = 0; c < W; ++c)
+#pragma GCC unroll 9
+            for (int32_t i = 0; i < N; ++i) m[c][i] = V::load(sorted[i] + x + c);
+        prune<W, N, 1, N>(m);
+        Vec last[W];
+#pragma GCC unroll 9
+        for (int32_t c = 0; c < W; ++c) last[c] = m[c][0];
+        network<W, 1>(last, std::make_index_sequence<size_t(kCentral<W, 1>.count)>{});
+        V::store(out + x, last[(W - 1) / 2]);
+    }
+
+    template <int32_t W, int32_t N>
+    static void medianRow(const T* const* rows, T* out, int32_t width) {
+        const T* sorted[N];
+        for (int32_t i = 0; i < N; ++i) sorted[i] = rows[i];
+        intptr_t x = 0;
+        for (; x + kLanes <= width; x += kLanes) medianBlock<W, N>(sorted, x, out);
+        if (x == width) return;
+        if (width >= kLanes) {
+            medianBlock<W, N>(sorted, width - kLanes, out);
+        } else {
+            T tail[kLanes];
+            medianBlock<W, N>(sorted, 0, tail);
             std::memcpy(out, tail, sizeof(T) * size_t(width));
+        }
+    }
+
+    template <int32_t W>
+    static bool medianRowFor(const T* const* rows, int32_t n, T* out, int32_t width) {
+        switch (n) {
+            case 1:
+                return medianRow<W, 1>(rows, out, width), true;
+            case 3:
+                return medianRow<W, 3>(rows, out, width), true;
+            case 5:
+                return medianRow<W, 5>(rows, out, width), true;
+            case 7:
+                return medianRow<W, 7>(rows, out, width), true;
+            case 9:
+                return medianRow<W, 9>(rows, out, width), true;
+            default:
+                return false;
+        }
+    }
+
+    static bool median(const T* const* rows, int32_t n, int32_t w, T* out, int32_t width) {
+        switch (w) {
+            case 3:
+                return medianRowFor<3>(rows, n, out, width);
+            case 5:
+                return medianRowFor<5>(rows, n, out, width);
+            case 7:
+                return medianRowFor<7>(rows, n, out, width);
+            case 9:
+                return medianRowFor<9>(rows, n, out, width);
+            default:
+                return false;
         }
     }
 

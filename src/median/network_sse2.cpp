@@ -20,14 +20,15 @@ struct U8 {
 }  // namespace
 
 namespace kip::median {
-const NetworkIsa kNetworkSse2 = {&NetworkKernels<U8>::select, nullptr, U8::kLanes, 0};
+const NetworkIsa kNetworkSse2 = {
+    &NetworkKernels<U8>::select, nullptr, &NetworkKernels<U8>::median, nullptr, U8::kLanes, 0};
 }
 
 #else
 
 namespace kip::median {
 // Not built for x86-64: no kernels; the driver never selects them.
-const NetworkIsa kNetworkSse2 = {nullptr, nullptr, 0, 0};
+const NetworkIsa kNetworkSse2 = {nullptr, nullptr, nullptr, nullptr, 0, 0};
 }  // namespace kip::median
 
 #endif
