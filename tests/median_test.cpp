@@ -276,3 +276,249 @@ TEST(MedianParams, InitValidateCompare) {
 }
 
 }  // namespace
+
+// ---- Median filter entries ---------------------------------------------------------------------
+
+#include <atomic>
+
+#include "kip/rank.h"
+#include "reference/rank_reference.hpp"
+
+namespace {
+
+int32_t inhibitAll(const uint16_t*) { return 1; }
+
+std::atomic<int> gHookCalls{0};
+int32_t countingHook(const uint16_t*) {
+    ++gHookCalls;
+    return 0;
+}
+
+// An image whose window lies inside larger storage, so that rows have a stride past the width.
+struct Img : kiptest::Image {
+    Img() = default;
+    Img(uint32_t depth, const kstd_rect32& r, int32_t pad) {
+        const kstd_rect32 storage = rect(r.x - pad, r.y - pad, r.width + 2 * pad, r.height + 2 * pad);
+        uint32_t clipped = 0;
+        EXPECT_EQ(kimg_image_assignNewRect(&img, depth, &storage), 0);
+        kimg_image_setWindowRect(&img, &r, &clipped);
+    }
+};
+
+kip_status medianWindow(uint32_t depth, const kimg_window* s, const kimg_window* m, const kip_filterMedianParams* p,
+                        const kip_filterMaskKernel* k, const kimg_window* d) {
+    return depth == 1 ? kip_filterMedianWindow8(s, m, p, k, d) : kip_filterMedianWindow16(s, m, p, k, d);
+}
+kip_status medianImage(uint32_t depth, const kimg_image* s, const kimg_image* m, const kip_filterMedianParams* p,
+                       const kip_filterMaskKernel* k, kimg_image* d) {
+    return depth == 1 ? kip_filterMedian8(s, m, p, k, d) : kip_filterMedian16(s, m, p, k, d);
+}
+
+// A kernel of the given size, full or with random members (the centre always one).
+struct AnyKernel {
+    kip_filterMaskKernel k;
+    std::vector<uint8_t> members;
+    AnyKernel(std::mt19937& rng, int32_t kw, int32_t kh, bool masked) {
+        members.assign(size_t(kw * kh), 255);
+        if (masked)
+            for (uint8_t& m : members) m = rng() % 3 ? 255 : 0;
+        members[size_t(kw * kh / 2)] = 255;
+        Buffer<uint8_t> image(0, 0, kw, kh, kw);
+        std::copy(members.begin(), members.end(), image.pixels.begin());
+        EXPECT_EQ(kip_filterMaskKernel_constructMask(&k, &image.img), 0);
+        if (!masked) members.clear();
+    }
+    ~AnyKernel() { kip_filterMaskKernel_destruct(&k); }
+};
+
+// One random call of an entry (window or image, separate or in place, with or without image
+// mask, full or masked kernel, network hook on or off, some thread count) against the
+// brute-force rank at percentile 0.5; every destination pixel outside the result untouched.
+void randomFilterCase(std::mt19937& rng, uint32_t depth, int iter) {
+    kipref::RankCase c;
+    const bool big = iter % 32 == 0;  // large enough for bands
+    c.source = rect(int32_t(rng() % 11) - 5, int32_t(rng() % 11) - 5,
+                    big ? 360 + int32_t(rng() % 40) : 1 + int32_t(rng() % 60),
+                    big ? 360 + int32_t(rng() % 40) : 1 + int32_t(rng() % 40));
+    c.kw = 1 + 2 * int32_t(rng() % 6);
+    c.kh = 1 + 2 * int32_t(rng() % 6);
+    const bool masked = rng() % 5 == 0, useMask = rng() % 5 == 0, inPlace = !big && rng() % 6 == 0;
+    const bool windowEntry = rng() % 2, hookOn = rng() % 3 == 0;
+    const uint32_t threads = std::vector<uint32_t>{1, 2, 3, 4, 16}[rng() % 5];
+    Img src(depth, c.source, int32_t(rng() % 3));
+    const int style = int(rng() % 3);
+    std::vector<uint16_t> pixels = src.values();
+    for (uint16_t& p : pixels) p = depth == 1 ? randomPixel<uint8_t>(rng, style) : randomPixel<uint16_t>(rng, style);
+    src.setValues(pixels);
+    c.pixels = pixels;
+    Img mask(1, c.source, 1);
+    if (useMask) {
+        std::vector<uint16_t> m = mask.values();
+        for (uint16_t& v : m) v = rng() % 4 ? uint16_t(1 + rng() % 255) : 0;
+        mask.setValues(m);
+        c.imageMask.assign(m.begin(), m.end());
+    }
+    AnyKernel kernel(rng, c.kw, c.kh, masked);
+    c.kernelMask = kernel.members;
+    Img dstStorage(depth,
+                   inPlace ? c.source
+                           : rect(c.source.x + int32_t(rng() % 9) - 4, c.source.y + int32_t(rng() % 9) - 4,
+                                  c.source.width + int32_t(rng() % 5) - 2, c.source.height + int32_t(rng() % 5) - 2),
+                   1);
+    const Img& dst = inPlace ? src : dstStorage;
+    if (!inPlace) dst.fillRandom(rng);
+    c.destination = dst.window().rect;
+    if (c.destination.width <= 0 || c.destination.height <= 0) return;
+    const std::vector<uint16_t> before = dst.values();
+    const kimg_window original = dst.window();  // a view of the same pixels after the call
+    const kipref::RankResult want = kipref::referenceRank(c);
+    kip_filterMedianParams params;
+    kip_filterMedianParams_init(&params);
+
+    ksys_jobSetThreadCount(threads);
+    kprt_isOptimizationInhibitedFP = hookOn ? &inhibitAll : nullptr;
+    kip_status s;
+    if (windowEntry) {
+        const kimg_window sw = src.window(), mw = mask.window(), dw = dst.window();
+        s = medianWindow(depth, &sw, useMask ? &mw : nullptr, &params, &kernel.k, &dw);
+    } else {
+        s = medianImage(depth, &src.img, useMask ? &mask.img : nullptr, &params, &kernel.k,
+                        const_cast<kimg_image*>(&dst.img));
+    }
+    kprt_isOptimizationInhibitedFP = nullptr;
+    ksys_jobSetThreadCount(0);
+    const std::string where = std::to_string(depth * 8) + "-bit " + std::to_string(c.kw) + "x" + std::to_string(c.kh) +
+                              (masked ? " masked" : "") + (useMask ? " image-mask" : "") +
+                              (inPlace ? " in place" : "") + (hookOn ? " hook" : "") + " threads " +
+                              std::to_string(threads) + " source " + std::to_string(c.source.width) + "x" +
+                              std::to_string(c.source.height) + (windowEntry ? " window" : " image");
+    ASSERT_EQ(s, 0) << where;
+    if (!windowEntry && want.rect.width > 0) {
+        EXPECT_EQ(kiptest::windowOf(dst.img), want.rect) << where;
+    }
+    const std::vector<uint16_t> after = kiptest::values(original);
+    size_t i = 0, bad = 0;
+    const kstd_rect32 r = want.rect, d = c.destination;
+    for (int32_t y = d.y; y < d.y + d.height; ++y)
+        for (int32_t x = d.x; x < d.x + d.width; ++x, ++i) {
+            const bool in = x >= r.x && x < r.x + r.width && y >= r.y && y < r.y + r.height;
+            const uint16_t expected = in ? want.values[size_t((y - r.y) * r.width + (x - r.x))] : before[i];
+            if (after[i] != expected && ++bad <= 3)
+                ADD_FAILURE() << where << " at (" << x << ", " << y << "): " << after[i] << " != " << expected;
+        }
+}
+
+TEST(MedianFilter, EntriesMatchBruteForceRank) {
+    Guard guard;
+    std::mt19937 rng(1104);
+    for (int iter = 0; iter < 320; ++iter) {
+        randomFilterCase(rng, iter % 2 ? 1 : 2, iter / 2);
+        if (HasFailure()) return;
+    }
+}
+
+// Bands are whole rows of equal height, at most one per 131072 destination pixels; results do
+// not depend on how many there are, band edges included. Each band asks the hook once.
+TEST(MedianFilter, BandsByThreadCount) {
+    Guard guard;
+    struct Case {
+        int32_t width, height;
+        uint32_t threads;
+        int bands;
+    };
+    const Case cases[] = {{1000, 1000, 4, 4}, {1000, 1000, 16, 8}, {1000, 1001, 4, 4}, {512, 256, 16, 1},
+                          {513, 256, 16, 2},  {2000, 3, 16, 1},    {3000, 50, 3, 2}};
+    kip_filterMedianParams params{kip_filterBorderTruncated};
+    Kernel k(5, 5);
+    for (const Case& c : cases) {
+        Img src(1, rect(0, 0, c.width, c.height), 0), dst(1, rect(0, 0, c.width, c.height), 0);
+        ksys_jobSetThreadCount(c.threads);
+        gHookCalls = 0;
+        kprt_isOptimizationInhibitedFP = &countingHook;
+        EXPECT_EQ(kip_filterMedian8(&src.img, nullptr, &params, &k.k, &dst.img), 0);
+        kprt_isOptimizationInhibitedFP = nullptr;
+        EXPECT_EQ(gHookCalls.load(), c.bands) << c.width << "x" << c.height << " threads " << c.threads;
+    }
+    std::mt19937 rng(1105);
+    for (uint32_t depth : {1u, 2u}) {
+        Img src(depth, rect(3, -2, 700, 600), 1), mask(1, rect(3, -2, 700, 600), 0);
+        src.fillRandom(rng);
+        std::vector<uint16_t> m = mask.values();
+        for (uint16_t& v : m) v = rng() % 5 ? 255 : 0;
+        mask.setValues(m);
+        AnyKernel masked(rng, 5, 3, true);
+        // Network, rank route, masked kernel, image mask (the slow 16-bit histograms only for the last).
+        for (int variant = 0; variant < 4; ++variant) {
+            if (depth == 2 && (variant == 1 || variant == 2)) continue;
+            Kernel k7(7, 9);
+            const kip_filterMaskKernel* kernel = variant == 2 ? &masked.k : &k7.k;
+            const kimg_image* imageMask = variant == 3 ? &mask.img : nullptr;
+            kprt_isOptimizationInhibitedFP = variant == 1 ? &inhibitAll : nullptr;
+            std::vector<uint16_t> first;
+            for (uint32_t threads : {1u, 2u, 3u, 4u, 16u}) {
+                ksys_jobSetThreadCount(threads);
+                Img dst(depth, rect(3, -2, 700, 600), 0);
+                ASSERT_EQ(medianImage(depth, &src.img, imageMask, &params, kernel, &dst.img), 0);
+                if (first.empty())
+                    first = dst.values();
+                else
+                    EXPECT_EQ(dst.values(), first) << depth * 8 << "-bit variant " << variant << " threads " << threads;
+            }
+            kprt_isOptimizationInhibitedFP = nullptr;
+        }
+    }
+}
+
+TEST(MedianFilter, BadInput) {
+    Guard guard;
+    Img src(1, rect(0, 0, 20, 10), 0), dst(1, rect(0, 0, 20, 10), 0);
+    std::mt19937 rng(1106);
+    src.fillRandom(rng);
+    dst.fillRandom(rng);
+    const std::vector<uint16_t> before = dst.values();
+    Kernel k(3, 3);
+    kip_filterMedianParams clipped{kip_filterBorderClipped}, good{kip_filterBorderTruncated};
+    const kimg_window sw = src.window(), dw = dst.window();
+    EXPECT_EQ(kip_filterMedianWindow8(&sw, nullptr, &clipped, &k.k, &dw), kip_errBadMode);
+    EXPECT_EQ(kip_filterMedian8(&src.img, nullptr, &clipped, &k.k, &dst.img), kip_errBadMode);
+    kimg_window unbound;
+    kimg_window_initUnbound(&unbound);
+    EXPECT_EQ(kip_filterMedianWindow8(&unbound, nullptr, &good, &k.k, &dw), kip_errImageUnbound);
+    EXPECT_EQ(kip_filterMedianWindow16(&sw, nullptr, &good, &k.k, &unbound), kip_errImageUnbound);
+    Img none;
+    EXPECT_EQ(kip_filterMedian8(&none.img, nullptr, &good, &k.k, &dst.img), kip_errImageUnbound);
+    Img wrongMask(1, rect(1, 0, 20, 10), 0);
+    EXPECT_EQ(kip_filterMedian8(&src.img, &wrongMask.img, &good, &k.k, &dst.img), kip_errMaskWindowMismatch);
+    EXPECT_EQ(dst.values(), before);
+    // A null mask window is no mask; disjoint windows write nothing.
+    EXPECT_EQ(kip_filterMedianWindow8(&sw, &unbound, &good, &k.k, &dw), 0);
+    Img far(1, rect(100, 100, 5, 5), 0);
+    const kimg_window fw = far.window();
+    EXPECT_EQ(kip_filterMedianWindow8(&sw, nullptr, &good, &k.k, &fw), 0);
+    EXPECT_EQ(far.values(), std::vector<uint16_t>(25, 0));
+    kiptest::AssertCounter asserts;
+    EXPECT_NE(kip_filterMedianWindow8(nullptr, nullptr, &good, &k.k, &dw), 0);
+    EXPECT_NE(kip_filterMedian16(&src.img, nullptr, nullptr, &k.k, &dst.img), 0);
+    EXPECT_EQ(asserts.count(), 2);
+}
+
+TEST(MedianFilter, FaultSweep) {
+    Guard guard;
+    std::mt19937 rng(1107);
+    for (uint32_t threads : {1u, 3u})
+        for (bool hookOn : {false, true}) {
+            Img src(2, rect(0, 0, 400, 340), 0);
+            src.fillRandom(rng);
+            kimg_image dst;
+            Kernel k(5, 3);
+            kip_filterMedianParams params{kip_filterBorderTruncated};
+            ksys_jobSetThreadCount(threads);
+            kprt_isOptimizationInhibitedFP = hookOn ? &inhibitAll : nullptr;
+            const int allocations =
+                kiptest::faultSweep([&] { return kip_filterMedian16(&src.img, nullptr, &params, &k.k, &dst); }, nullptr,
+                                    [&] { kimg_image_constructUnbound(&dst); }, [&] { kimg_image_destruct(&dst); });
+            EXPECT_GT(allocations, threads > 1 ? 4 : 1) << "threads " << threads;
+        }
+}
+
+}  // namespace

@@ -6,6 +6,7 @@
 #include "kip/convolve.hpp"
 #include "kip/image.hpp"
 #include "kip/mask_kernel.hpp"
+#include "kip/median.hpp"
 #include "kip/pelsub.hpp"
 #include "kip/rank.hpp"
 

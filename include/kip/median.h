@@ -34,6 +34,34 @@ KIP_API kip_status kip_filterMedianParams_validate(const kip_filterMedianParams*
 KIP_API kip_status kip_filterMedianParams_compareEqual(const kip_filterMedianParams* a, const kip_filterMedianParams* b,
                                                        uint32_t* equal);
 
+/* ---- Filters ------------------------------------------------------------------------------- */
+
+/* Image entries. source must be bound (kip_errImageUnbound); mask may be null or unbound (no
+   mask), else its window must equal the source's (kip_errMaskWindowMismatch). An unbound
+   destination gets new pixels (8-bit or 16-bit) over the source's window and the source's
+   transform; a bound one is written on the common rectangle of the two windows, which becomes
+   its window. No common part: 0, nothing written. Neither params nor kernel is validated here: a
+   borderMode other than 1 gives kip_errBadMode from the filter itself. Source and destination may
+   be the same image. source, params, kernel and destination must not be null. */
+KIP_API kip_status kip_filterMedian8(const kimg_imageConst* source, const kimg_imageConst* mask,
+                                     const kip_filterMedianParams* params, const kip_filterMaskKernel* kernel,
+                                     kimg_image* destination);
+KIP_API kip_status kip_filterMedian16(const kimg_imageConst* source, const kimg_imageConst* mask,
+                                      const kip_filterMedianParams* params, const kip_filterMaskKernel* kernel,
+                                      kimg_image* destination);
+
+/* Window entries: the same on windows of existing images, writing the common rectangle of source
+   and destination windows. A null source or destination window gives kip_errImageUnbound; mask
+   may be a null pointer or a null window (no mask). The window records are not changed; the
+   destination may share the source's or the mask's pixels. source, params, kernel and
+   destination must not be null. */
+KIP_API kip_status kip_filterMedianWindow8(const kimg_windowConst* source, const kimg_windowConst* mask,
+                                           const kip_filterMedianParams* params, const kip_filterMaskKernel* kernel,
+                                           const kimg_window* destination);
+KIP_API kip_status kip_filterMedianWindow16(const kimg_windowConst* source, const kimg_windowConst* mask,
+                                            const kip_filterMedianParams* params, const kip_filterMaskKernel* kernel,
+                                            const kimg_window* destination);
+
 KIP_EXTERN_C_END
 
 #endif

@@ -1,0 +1,213 @@
+// Image and window entries of the median filter, with the split into horizontal bands that run
+// on the job library's threads.
+#include <algorithm>
+
+#include "frame/cleanup.hpp"
+#include "kip/platform/math.h"
+#include "median/variants.hpp"
+#include "platform/assert.hpp"
+
+using kip::Cleanup;
+using kip::failed;
+using namespace kip::median;
+
+namespace {
+
+kip_status destroyGroup(ksys_jobThreadGroup* g) { return ksys_jobThreadGroup_destruct(g); }
+
+// One job per band of B rows; each job's source keeps halfH rows above and below its band (cut
+// at the source), so its neighbourhoods are those of the whole image and the bands' results
+// join seamlessly.
+template <class V>
+kip_status runBands(ksys_jobThreadGroup* group, int32_t threads, const kimg_windowConst& source, uint32_t maskUsed,
+                    const kimg_windowConst& mask, const kip_filterMedianParams& params,
+                    const kip_filterMaskKernel& kernel, const kimg_window& destination) {
+    const kstd_rect32 d = destination.rect, s = source.rect;
+    const int32_t bandHeight = kmath_double_ceil(double(d.height) / double(threads));
+    kstd_pair32 size;
+    kip_status st = kip_filterMaskKernel_getSize(&kernel, &size);
+    if (failed(st)) return st;
+    const int32_t halfH = (size.y - 1) >> 1;
+
+    Cleanup<3> c;
+    ksys_jobParams jobParams;
+    ksys_jobRequestSet requests;
+    ksys_jobResultSet results;
+    st = ksys_jobParams_construct(&jobParams);
+    if (failed(st)) return c.finish(st);
+    c.addObject<ksys_jobParams, &ksys_jobParams_destruct>(ksys_cleanupDestroyAlways, &jobParams);
+    st = ksys_jobRequestSet_construct(&requests);
+    if (failed(st)) return c.finish(st);
+    c.addObject<ksys_jobRequestSet, &ksys_jobRequestSet_destruct>(ksys_cleanupDestroyAlways, &requests);
+    st = ksys_jobResultSet_construct(&results);
+    if (failed(st)) return c.finish(st);
+    c.addObject<ksys_jobResultSet, &ksys_jobResultSet_destruct>(ksys_cleanupDestroyAlways, &results);
+
+    for (int32_t i = 0; i < threads; ++i) {
+        const int64_t start = int64_t{i} * bandHeight;
+        // Only images much wider than tall leave trailing bands without rows: no job for them.
+        if (start >= d.height) break;
+        const int32_t rows = int32_t(std::min<int64_t>(bandHeight, d.height - start));
+        const int64_t top = std::max<int64_t>(s.y, d.y + start - halfH);
+        const int64_t bottom = std::min<int64_t>(int64_t{s.y} + s.height, d.y + start + rows + halfH);
+        void* block = nullptr;
+        st = ksys_memory_alloc_internal(sizeof(BandJob), &block);
+        if (failed(st)) return c.finish(st);
+        BandJob* band = static_cast<BandJob*>(block);
+        band->maskUsed = maskUsed;
+        band->params = params;
+        band->kernel = kernel;
+        uint32_t clipped = 0;
+        st = kimg_window_window(&band->destination, &destination, d.x, int32_t(d.y + start), d.width, rows, &clipped);
+        if (!failed(st))
+            st = kimg_windowConst_window(&band->source, &source, s.x, int32_t(top), s.width, int32_t(bottom - top),
+                                         &clipped);
+        if (!failed(st) && maskUsed)
+            st = kimg_windowConst_window(&band->mask, &mask, s.x, int32_t(top), s.width, int32_t(bottom - top),
+                                         &clipped);
+        if (!failed(st)) st = ksys_jobParams_takeData(&jobParams, block, &ksys_memory_free_internal);
+        if (failed(st)) {
+            ksys_memory_free_internal(&block);
+            return c.finish(st);
+        }
+        // From here the parameters (then the request) own the block.
+        st = ksys_jobRequestSet_addFuncAndParams(&requests, V::job, &jobParams);
+        if (failed(st)) return c.finish(st);
+    }
+    st = ksys_jobThreadGroup_dispatchAndWait(group, &requests, &results);
+    return c.finish(st);
+}
+
+template <class V>
+kip_status windowEntry(const kimg_windowConst* source, const kimg_windowConst* mask,
+                       const kip_filterMedianParams* params, const kip_filterMaskKernel* kernel,
+                       const kimg_window* destination) {
+    KIP_REQUIRE(source);
+    KIP_REQUIRE(params);
+    KIP_REQUIRE(kernel);
+    KIP_REQUIRE(destination);
+    uint32_t sourceNull = 0, destinationNull = 0, maskNull = 0;
+    kip_status s = kimg_windowConst_getIsNull(source, &sourceNull);
+    if (!failed(s)) s = kimg_window_getIsNull(destination, &destinationNull);
+    if (!failed(s) && mask != nullptr) s = kimg_windowConst_getIsNull(mask, &maskNull);
+    if (failed(s)) return s;
+    if (sourceNull || destinationNull) return kip_errImageUnbound;
+    if (maskNull) mask = nullptr;
+
+    Cleanup<2> c;
+    kimg_image scratch;
+    s = kimg_image_constructUnbound(&scratch);
+    if (failed(s)) return s;
+    c.addObject<kimg_image, &kimg_image_destruct>(ksys_cleanupDestroyAlways, &scratch);
+    kimg_windowConst preparedSource, preparedMask;
+    kimg_window preparedDestination;
+    uint32_t nothingToDo = 0, maskUsed = 0, overlap = 0;
+    s = V::prepare(source, mask, destination, &preparedSource, &preparedMask, &preparedDestination, &nothingToDo,
+                   &maskUsed, &overlap, &scratch);
+    if (failed(s)) return c.finish(s);
+
+    ksys_jobThreadGroup group;
+    s = ksys_jobThreadGroup_construct(&group);
+    if (failed(s)) return c.finish(s);
+    c.addObject<ksys_jobThreadGroup, &destroyGroup>(ksys_cleanupDestroyAlways, &group);
+    uint32_t threads = 1;
+    s = ksys_jobGetCurrentThreadState(&threads, &group);
+    if (failed(s)) return c.finish(s);
+    if (nothingToDo) return c.finish(0);
+    if (threads > 1) {
+        const double area = double(preparedDestination.rect.width) * double(preparedDestination.rect.height);
+        threads = std::min<uint32_t>(threads, uint32_t(std::max(1, kmath_double_ceil(area / kPixelsPerJob))));
+    }
+
+    const kimg_windowConst* usedMask = maskUsed ? &preparedMask : nullptr;
+    if (threads > 1)
+        s = runBands<V>(&group, int32_t(threads), preparedSource, maskUsed, preparedMask, *params, *kernel,
+                        preparedDestination);
+    else
+        s = medianStep<V>(&preparedSource, usedMask, params, kernel, &preparedDestination);
+    if (!failed(s) && overlap) {
+        // The result went to scratch pixels over the common rectangle; bring it home.
+        kimg_window home = *destination;
+        uint32_t clipped = 0;
+        s = kimg_window_windowRect(&home, &preparedDestination.rect, &clipped);
+        if (!failed(s)) s = V::copy(&preparedDestination, &home);
+    }
+    return c.finish(s);
+}
+
+// A bound image of another depth than the filter's; unbound images pass (they get new pixels or
+// are refused later).
+kip_status wrongDepth(const kimg_imageConst* image, uint32_t depth, bool* wrong) {
+    uint32_t bound = 0, actual = 0;
+    kip_status s = kimg_imageConst_getIsBound(image, &bound);
+    if (!failed(s) && bound) s = kimg_image_getDepth(image, &actual);
+    if (!failed(s)) *wrong = bound && actual != depth;
+    return s;
+}
+
+template <class V>
+kip_status imageEntry(const kimg_imageConst* source, const kimg_imageConst* mask, const kip_filterMedianParams* params,
+                      const kip_filterMaskKernel* kernel, kimg_image* destination) {
+    KIP_REQUIRE(source);
+    KIP_REQUIRE(params);
+    KIP_REQUIRE(kernel);
+    KIP_REQUIRE(destination);
+    bool wrong[3] = {false, false, false};
+    kip_status s = wrongDepth(source, V::kDepth, &wrong[0]);
+    if (!failed(s)) s = wrongDepth(destination, V::kDepth, &wrong[1]);
+    if (!failed(s) && mask) s = wrongDepth(mask, 1, &wrong[2]);
+    if (failed(s)) return s;
+    if (wrong[0] || wrong[1] || wrong[2]) return kimg_errDepthMismatch;
+    uint32_t destinationBound = 0;
+    s = kimg_image_getIsBound(destination, &destinationBound);
+    if (failed(s)) return s;
+
+    Cleanup<1> c;
+    // New destination pixels are the call's to give back if it fails.
+    if (!destinationBound)
+        c.addObject<kimg_image, &kimg_image_assignUnbound>(ksys_cleanupDestroyOnFailure, destination);
+    kimg_windowConst sourceWindow, maskWindow;
+    kimg_window destinationWindow;
+    uint32_t nothingToDo = 0;
+    s = kip_filterInitializeWindow_(source, mask, destination, &sourceWindow, &maskWindow, &destinationWindow,
+                                    &nothingToDo, V::kDepth);
+    if (failed(s) || nothingToDo) return c.finish(s);
+    s = V::window(&sourceWindow, &maskWindow, params, kernel, &destinationWindow);
+    // The destination's window becomes the rectangle written.
+    kstd_rect32 written{};
+    uint32_t empty = 0, clipped = 0;
+    if (!failed(s)) s = kimg_windowConst_gcr(&sourceWindow, &destinationWindow, &written, &empty);
+    if (!failed(s)) s = kimg_image_setWindowRect(destination, &written, &clipped);
+    KIP_ASSERT(clipped == 0);
+    return c.finish(s);
+}
+
+}  // namespace
+
+extern "C" {
+
+kip_status kip_filterMedian8(const kimg_imageConst* source, const kimg_imageConst* mask,
+                             const kip_filterMedianParams* params, const kip_filterMaskKernel* kernel,
+                             kimg_image* destination) {
+    return imageEntry<Variant8>(source, mask, params, kernel, destination);
+}
+
+kip_status kip_filterMedian16(const kimg_imageConst* source, const kimg_imageConst* mask,
+                              const kip_filterMedianParams* params, const kip_filterMaskKernel* kernel,
+                              kimg_image* destination) {
+    return imageEntry<Variant16>(source, mask, params, kernel, destination);
+}
+
+kip_status kip_filterMedianWindow8(const kimg_windowConst* source, const kimg_windowConst* mask,
+                                   const kip_filterMedianParams* params, const kip_filterMaskKernel* kernel,
+                                   const kimg_window* destination) {
+    return windowEntry<Variant8>(source, mask, params, kernel, destination);
+}
+
+kip_status kip_filterMedianWindow16(const kimg_windowConst* source, const kimg_windowConst* mask,
+                                    const kip_filterMedianParams* params, const kip_filterMaskKernel* kernel,
+                                    const kimg_window* destination) {
+    return windowEntry<Variant16>(source, mask, params, kernel, destination);
+}
+
+}  // extern "C"
