@@ -60,6 +60,15 @@ void median(window<const T> source, const mask_kernel& k, window<T> destination)
     else
         check(kip_filterMedianWindow16(source.get(), nullptr, &params, k.get(), destination.get()));
 }
+// The same where mask (8-bit, the source window's rectangle) is non-zero.
+template <detail::median_pixel T>
+void median(window<const T> source, window<const std::uint8_t> mask, const mask_kernel& k, window<T> destination) {
+    kip_filterMedianParams params = detail::median_params();
+    if constexpr (sizeof(T) == 1)
+        check(kip_filterMedianWindow8(source.get(), mask.get(), &params, k.get(), destination.get()));
+    else
+        check(kip_filterMedianWindow16(source.get(), mask.get(), &params, k.get(), destination.get()));
+}
 
 }  // namespace kip
 

@@ -219,6 +219,38 @@ TEST_F(Kipf, FlattenWritesWhatTheLibraryComputes) {
     EXPECT_EQ(run("flatten --size 4 in.png bad.png").status, 2);
 }
 
+// median keeps the depth and gives what the library gives for the same shape and mask.
+TEST_F(Kipf, MedianWritesWhatTheLibraryComputes) {
+    Raster mask = Raster::make(25, 19, 8);
+    for (std::size_t i = 0; i < mask.grey8.size(); ++i) mask.grey8[i] = (i % 4 == 0) ? 0 : 255;
+    kipf::writeImage(path("mask.png"), mask);
+    const std::vector<uint8_t> cross = {0, 0, 255, 0, 0, 255, 255, 255, 255, 255, 0, 0, 255, 0, 0};
+    const kip::mask_kernel kernel(5, 3, std::span<const uint8_t>(cross));
+    for (int bits : {8, 16}) {
+        Raster in = randomRaster(25, 19, bits, 9);
+        kipf::writeImage(path("in.png"), in);
+        ASSERT_EQ(run("median --size 5x3 --shape cross --mask mask.png --threads 3 in.png out.png").status, 0);
+        Raster out = kipf::readImage(path("out.png"));
+        ASSERT_EQ(out.bits, bits);
+        auto m = kip::image<const uint8_t>::wrap(std::span<const uint8_t>(mask.grey8), 25, 19);
+        if (bits == 8) {
+            auto src = kip::image<const uint8_t>::wrap(std::span<const uint8_t>(in.grey8), 25, 19);
+            kip::image<uint8_t> want;
+            kip::median(src, m, kernel, want);
+            for (int32_t y = 0; y < 19; ++y)
+                for (int32_t x = 0; x < 25; ++x) EXPECT_EQ(out.grey8[std::size_t(y * 25 + x)], want.view()(x, y));
+        } else {
+            auto src = kip::image<const uint16_t>::wrap(std::span<const uint16_t>(in.grey16), 25, 19);
+            kip::image<uint16_t> want;
+            kip::median(src, m, kernel, want);
+            for (int32_t y = 0; y < 19; ++y)
+                for (int32_t x = 0; x < 25; ++x) EXPECT_EQ(out.grey16[std::size_t(y * 25 + x)], want.view()(x, y));
+        }
+    }
+    EXPECT_EQ(run("median --shape star in.png bad.png").status, 2);
+    EXPECT_EQ(run("median --size 4x3 in.png bad.png").status, 2);
+}
+
 TEST_F(Kipf, RoiAndMaskFilterOnlyTheirPixels) {
     Raster in = randomRaster(20, 16, 8, 2);
     Raster mask = Raster::make(20, 16, 8);
