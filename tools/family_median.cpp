@@ -49,9 +49,9 @@ private:
         auto destination = kip::image<T>::wrap(std::span<T>(result), s.width, s.height);
         if (in.mask) {
             auto mask = wrap8(*in.mask);
-            kip::median<T>(source.view().sub(target), mask.view().sub(target), kernel_, destination.view().sub(target));
+            kip::median(source.view().sub(target), mask.view().sub(target), kernel_, destination.view().sub(target));
         } else {
-            kip::median<T>(source.view().sub(target), kernel_, destination.view().sub(target));
+            kip::median(source.view().sub(target), kernel_, destination.view().sub(target));
         }
         return out;
     }
