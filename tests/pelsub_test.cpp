@@ -21,6 +21,9 @@ struct Api8 {
     static constexpr auto tables = &kip_pelSubLocalMean8_;
     static constexpr auto rows = &kip_pelSubLocalMeanRows8_;
     static constexpr auto subtract = &kip_pelSubLocalSubtract8_;
+    static constexpr auto median = &kip_pelSubLocalMedian8;
+    static constexpr auto medianWindow = &kip_pelSubLocalMedianWindow8;
+    static constexpr auto medianFilter = &kip_filterMedianWindow8;
 };
 struct Api16 {
     static constexpr uint32_t kDepth = 2;
@@ -30,6 +33,9 @@ struct Api16 {
     static constexpr auto tables = &kip_pelSubLocalMean16_;
     static constexpr auto rows = &kip_pelSubLocalMeanRows16_;
     static constexpr auto subtract = &kip_pelSubLocalSubtract16_;
+    static constexpr auto median = &kip_pelSubLocalMedian16;
+    static constexpr auto medianWindow = &kip_pelSubLocalMedianWindow16;
+    static constexpr auto medianFilter = &kip_filterMedianWindow16;
 };
 
 // An image whose window lies inside larger storage, so rows have a stride beyond the width.
@@ -185,6 +191,98 @@ TEST(PelsubRandom, EntriesMatchReferenceOnEveryPath) {
             randomEntryCase<Api8>(rng, (iter / 2) % 4);
         else
             randomEntryCase<Api16>(rng, (iter / 2) % 4);
+        if (HasFailure()) return;
+    }
+}
+
+// The median entries against the median filter followed by the subtraction (and, unmasked, a
+// brute-force median), with the hook on and off and with one and several job threads; large
+// images are cut into bands.
+template <class A>
+void randomMedianCase(std::mt19937& rng, int path, uint32_t threads) {
+    const bool large = rng() % 16 == 0;
+    auto side = [&] { return 1 + 2 * int32_t(rng() % (large ? 4 : rng() % 4 == 0 ? 20 : 6)); };
+    const int32_t bw = side(), bh = side();
+    const kstd_rect32 sr = large ? rect(-3, 5, 400, 360) : randomRect(rng, 0, 0, 45);
+    Img src(A::kDepth, sr, int32_t(rng() % 3));
+    src.setValues(randomPixels<A>(rng, size_t(sr.width * sr.height)));
+    Img mask;
+    const bool masked = rng() % 3 == 0;
+    kstd_rect32 r = sr;
+    if (masked) {
+        mask.bind(1, rng() % 3 ? sr : randomRect(rng, sr.x, sr.y, 45), int32_t(rng() % 2));
+        const kstd_rect32 mr = kiptest::windowOf(mask.img);
+        const std::vector<uint8_t> m = randomMask(rng, size_t(mr.width) * size_t(mr.height));
+        mask.setValues(std::vector<uint16_t>(m.begin(), m.end()));
+        r = intersection(r, mr);
+    }
+    const bool windowEntry = rng() % 2;
+    Img dst;
+    if (windowEntry || rng() % 4) {
+        dst.bind(A::kDepth, rng() % 3 ? randomRect(rng, sr.x, sr.y, 50) : sr, int32_t(rng() % 3));
+        dst.fillRandom(rng);
+        r = intersection(r, dst.window().rect);
+    }
+    const std::vector<uint16_t> before = dst.values();
+    const kip_pelSubLocalParams params{bw, bh};
+    const std::string where = "box " + std::to_string(bw) + "x" + std::to_string(bh) + " path " + std::to_string(path) +
+                              " threads " + std::to_string(threads) + (masked ? " masked" : "");
+
+    ksys_jobSetThreadCount(threads);
+    choosePath(path);
+    kip_status s;
+    if (windowEntry) {
+        const kimg_window sw = src.window(), mw = mask.window(), dw = dst.window();
+        s = A::medianWindow(&sw, masked ? &mw : nullptr, &params, &dw);
+    } else {
+        s = A::median(&src.img, masked ? &mask.img : nullptr, &params, &dst.img);
+    }
+    choosePath(0);
+    ASSERT_EQ(s, 0) << where;
+    if (r.width <= 0 || r.height <= 0) {
+        ksys_jobSetThreadCount(0);
+        EXPECT_EQ(dst.values(), before) << where;
+        return;
+    }
+    const kipref::PelsubCase c = caseOver(src, masked ? &mask : nullptr, r, bw, bh);
+    std::vector<uint16_t> background;
+    if (masked) {
+        Img filtered(A::kDepth, r);
+        kip_filterMaskKernel kernel;
+        kip_filterMedianParams mp;
+        ASSERT_EQ(kip_filterMaskKernel_constructSize(&kernel, &params), 0);
+        kip_filterMedianParams_init(&mp);
+        const kimg_window sw = kiptest::restrict(src.window(), r), mw = kiptest::restrict(mask.window(), r),
+                          fw = filtered.window();
+        EXPECT_EQ(A::medianFilter(&sw, &mw, &mp, &kernel, &fw), 0);
+        kip_filterMaskKernel_destruct(&kernel);
+        background = filtered.values();
+    } else {
+        background = kipref::referenceLocalMedian(c);
+    }
+    ksys_jobSetThreadCount(0);
+    const std::vector<uint16_t> expected = kipref::referenceSubtract(c, background);
+    const kstd_rect32 d = dst.window().rect;
+    const std::vector<uint16_t> after = dst.values();
+    size_t i = 0, mismatches = 0;
+    for (int32_t y = d.y; y < d.y + d.height; ++y)
+        for (int32_t x = d.x; x < d.x + d.width; ++x, ++i) {
+            const bool inR = x >= r.x && x < r.x + r.width && y >= r.y && y < r.y + r.height;
+            const uint32_t want = inR ? expected[size_t((y - r.y) * r.width + (x - r.x))] : before[i];
+            if (after[i] != want && ++mismatches <= 3)
+                ADD_FAILURE() << where << " at (" << x << ", " << y << "): " << after[i] << " != " << want;
+        }
+}
+
+TEST(PelsubMedian, EqualsTheMedianFilterThenTheSubtraction) {
+    PathGuard guard;
+    std::mt19937 rng(51);
+    for (int iter = 0; iter < 160; ++iter) {
+        const uint32_t threads = iter % 3 == 0 ? 1u : 4u;
+        if (iter % 2)
+            randomMedianCase<Api8>(rng, iter % 4 < 2 ? 0 : 3, threads);
+        else
+            randomMedianCase<Api16>(rng, iter % 4 < 2 ? 0 : 3, threads);
         if (HasFailure()) return;
     }
 }
@@ -380,7 +478,14 @@ TYPED_TEST(PelsubEntry, RefusesBadInputWritingNothing) {
     for (kip_pelSubLocalParams bad : {kip_pelSubLocalParams{4, 3}, {3, 0}, {-3, 3}}) {
         EXPECT_EQ(A::filter(&src.img, nullptr, &bad, &fresh.img), kip_errKernelSizeNotOdd);
         EXPECT_EQ(A::filterWindow(&sw, nullptr, &bad, &dw), kip_errKernelSizeNotOdd);
+        EXPECT_EQ(A::median(&src.img, nullptr, &bad, &fresh.img), kip_errKernelSizeNotOdd);
+        EXPECT_EQ(A::medianWindow(&sw, nullptr, &bad, &dw), kip_errKernelSizeNotOdd);
     }
+    EXPECT_EQ(A::median(&unbound.img, nullptr, &ok, &fresh.img), kip_errImageUnbound);
+    EXPECT_EQ(A::medianWindow(&sw, nullptr, &ok, &nullWindow), kip_errImageUnbound);
+    EXPECT_EQ(A::medianWindow(&sw, nullptr, &ok, &sw), kip_errMemoryOverlap);
+    EXPECT_EQ(A::median(&src.img, nullptr, &ok, &src.img), kip_errMemoryOverlap);
+    EXPECT_EQ(A::medianWindow(&sw, nullptr, &ok, &fw), 0);
     EXPECT_EQ(A::filter(&unbound.img, nullptr, &ok, &fresh.img), kip_errImageUnbound);
     EXPECT_EQ(A::filterWindow(&nullWindow, nullptr, &ok, &dw), kip_errImageUnbound);
     EXPECT_EQ(A::filterWindow(&sw, nullptr, &ok, &nullWindow), kip_errImageUnbound);
@@ -412,7 +517,8 @@ TYPED_TEST(PelsubEntry, RefusesBadInputWritingNothing) {
     EXPECT_EQ(dst.values(), before);
 }
 
-// Constant images give the offset everywhere; 1 x 1 boxes too; unselected pixels give the offset.
+// Constant images give the offset everywhere, with the mean and the median; 1 x 1 boxes too;
+// unselected pixels give the offset.
 TYPED_TEST(PelsubEntry, OffsetWhereThePixelIsItsBackground) {
     using A = TypeParam;
     std::mt19937 rng(10);
@@ -425,11 +531,15 @@ TYPED_TEST(PelsubEntry, OffsetWhereThePixelIsItsBackground) {
     const kip_pelSubLocalParams big{31, 7}, unit{1, 1};
     for (int path : {0, 3}) {
         choosePath(path);
-        Img a, b, c;
+        Img a, b, c, d, e;
         ASSERT_EQ(A::filter(&flat.img, nullptr, &big, &a.img), 0);
         ASSERT_EQ(A::filter(&noisy.img, nullptr, &unit, &b.img), 0);
         ASSERT_EQ(A::filter(&noisy.img, &mask.img, &big, &c.img), 0);
+        ASSERT_EQ(A::median(&flat.img, nullptr, &big, &d.img), 0);
+        ASSERT_EQ(A::median(&noisy.img, &mask.img, &big, &e.img), 0);
         choosePath(0);
+        EXPECT_EQ(d.values(), all);
+        EXPECT_EQ(e.values(), all);
         EXPECT_EQ(a.values(), all);
         EXPECT_EQ(b.values(), all);
         EXPECT_EQ(c.values(), all);
@@ -462,6 +572,10 @@ TYPED_TEST(PelsubEntry, FaultSweep) {
                                               [&](kip_status, int) { EXPECT_EQ(bound.values(), boundBefore); },
                                               [&] { bound.setValues(boundBefore); });
             EXPECT_EQ(n, path == 3 ? 2 : 1);
+            EXPECT_GT(kiptest::faultSweep([&] { return A::median(&src.img, m, &p, &fresh.img); },
+                                          [&](kip_status, int) { EXPECT_EQ(fresh.img.store, nullptr); }, nullptr,
+                                          [&] { kimg_image_assignUnbound(&fresh.img); }),
+                      1);
             choosePath(0);
         }
 }

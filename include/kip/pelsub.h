@@ -3,8 +3,9 @@
    Every pixel is replaced by its difference from a local background level, lifted by the
    mid-level offset (128 for 8-bit images, 32768 for 16-bit images) and clamped to the pixel range:
        out = clamp(source - background + offset, 0, max)
-   so a pixel equal to its background becomes mid-grey. The background is the mean of the
-   neighbourhood (kip_pelSubLocalMean*).
+   so a pixel equal to its background becomes mid-grey. The background is either
+   - the mean of the neighbourhood (kip_pelSubLocalMean*), or
+   - its median (kip_pelSubLocalMedian*, through kip_filterMedianWindow8/16).
 
    The neighbourhood is a width x height rectangle centred on the pixel (both odd and >= 1).
    Mean: near the edges of the working rectangle the box shrinks symmetrically so that it stays
@@ -12,6 +13,7 @@
    mean is s / n rounded as single-precision arithmetic rounds it: s and n converted to float,
    divided in float, widened to double, plus 0.5, truncated. That is the quotient rounded half up
    wherever single precision resolves it; with very large sums it can be the adjacent integer.
+   Median: the neighbourhood is cut at the working rectangle's border (kip_filterBorderTruncated).
 
    Working rectangle: the intersection of the source window, the image mask's window (when one is
    used) and the destination window. Only its pixels are read or written; source pixels outside
@@ -20,12 +22,14 @@
    Image mask (optional, 8-bit): a non-zero mask pixel marks a source pixel that takes part and a
    destination pixel that is computed. With the mean, the background of a selected pixel is the
    mean of the selected pixels of its box, and an unselected pixel's background is the pixel
-   itself, so its result is the offset. A null, unbound or null-window mask means every pixel
-   takes part.
+   itself, so its result is the offset. With the median, unselected pixels keep the source value as
+   their background (kip_filterMedianWindow8/16's rule), so they come out as the offset too. A null,
+   unbound or null-window mask means every pixel takes part.
 
    The mean needs scratch memory of a few rows (at most 12 bytes per pixel of the working
    rectangle when the optimisation-inhibit hook answers non-zero for "kip_pelSubLocalMean8" or
-   "kip_pelSubLocalMean16"); it runs on the calling thread. */
+   "kip_pelSubLocalMean16"); it runs on the calling thread. The median may use the job threads of
+   kip_filterMedianWindow8/16. */
 #ifndef KIP_PELSUB_H
 #define KIP_PELSUB_H
 
@@ -70,6 +74,10 @@ KIP_API kip_status kip_pelSubLocalMean8(const kimg_imageConst* source, const kim
                                         const kip_pelSubLocalParams* params, kimg_image* destination);
 KIP_API kip_status kip_pelSubLocalMean16(const kimg_imageConst* source, const kimg_imageConst* mask,
                                          const kip_pelSubLocalParams* params, kimg_image* destination);
+KIP_API kip_status kip_pelSubLocalMedian8(const kimg_imageConst* source, const kimg_imageConst* mask,
+                                          const kip_pelSubLocalParams* params, kimg_image* destination);
+KIP_API kip_status kip_pelSubLocalMedian16(const kimg_imageConst* source, const kimg_imageConst* mask,
+                                           const kip_pelSubLocalParams* params, kimg_image* destination);
 
 /* Window entries: the same on windows of existing images; only the working rectangle of the
    destination window is written. Order of checks: a null source or destination window gives
@@ -82,6 +90,10 @@ KIP_API kip_status kip_pelSubLocalMeanWindow8(const kimg_windowConst* source, co
                                               const kip_pelSubLocalParams* params, const kimg_window* destination);
 KIP_API kip_status kip_pelSubLocalMeanWindow16(const kimg_windowConst* source, const kimg_windowConst* mask,
                                                const kip_pelSubLocalParams* params, const kimg_window* destination);
+KIP_API kip_status kip_pelSubLocalMedianWindow8(const kimg_windowConst* source, const kimg_windowConst* mask,
+                                                const kip_pelSubLocalParams* params, const kimg_window* destination);
+KIP_API kip_status kip_pelSubLocalMedianWindow16(const kimg_windowConst* source, const kimg_windowConst* mask,
+                                                 const kip_pelSubLocalParams* params, const kimg_window* destination);
 
 KIP_EXTERN_C_END
 

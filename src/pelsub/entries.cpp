@@ -1,6 +1,7 @@
 // Image and window entries of local background subtraction, and the preparation of their
 // windows on the common rectangle of source, image mask and destination.
 #include "frame/cleanup.hpp"
+#include "kip/median.h"
 #include "kip/platform/pixel.h"
 #include "pelsub/pelsub_internal.hpp"
 #include "platform/assert.hpp"
@@ -17,6 +18,7 @@ struct Variant8 {
     static constexpr auto meanRows = &kip_pelSubLocalMeanRows8_;
     static constexpr auto subtract = &kip_pelSubLocalSubtract8_;
     static constexpr auto common = &kip_pelSubLocalCommonWindow8_;
+    static constexpr auto median = &kip_filterMedianWindow8;
 };
 
 struct Variant16 {
@@ -26,6 +28,7 @@ struct Variant16 {
     static constexpr auto meanRows = &kip_pelSubLocalMeanRows16_;
     static constexpr auto subtract = &kip_pelSubLocalSubtract16_;
     static constexpr auto common = &kip_pelSubLocalCommonWindow16_;
+    static constexpr auto median = &kip_filterMedianWindow16;
 };
 
 // rect := rect ∩ other; isNull = 1 when nothing is left.
@@ -84,9 +87,46 @@ kip_status commonWindow(const kimg_windowConst* source, const kimg_windowConst* 
     return 0;
 }
 
+// The mean background: the optimised engine writes the final result in one pass; when it
+// declines, the table engine writes the mean and the subtraction step follows.
 template <class V>
-kip_status meanWindowEntry(const kimg_windowConst* source, const kimg_windowConst* mask,
-                           const kip_pelSubLocalParams* params, const kimg_window* destination) {
+struct MeanBackground {
+    kip_status prepare(const kip_pelSubLocalParams*) { return 0; }
+    kip_status run(const kimg_windowConst* sw, const kimg_windowConst* mw, const kip_pelSubLocalParams* params,
+                   const kimg_window* dw) {
+        kip_status s = V::meanRows(sw, mw, params, dw, 1);
+        if (!kip_status_isNotAvailable(s)) return s;
+        s = V::mean(sw, mw, params, dw);
+        if (failed(s)) return s;
+        return V::subtract(sw, dw, dw);
+    }
+};
+
+// The median background: a rectangular kernel of the neighbourhood's size through the median
+// filter (cut at the working rectangle's border), then the subtraction step.
+template <class V>
+struct MedianBackground {
+    kip_filterMaskKernel kernel;
+    kip_filterMedianParams medianParams;
+    Cleanup<1> c;  // last, so it runs while the kernel is still a member
+
+    kip_status prepare(const kip_pelSubLocalParams* params) {
+        kip_status s = kip_filterMaskKernel_constructSize(&kernel, params);
+        if (failed(s)) return s;
+        c.addObject<kip_filterMaskKernel, &kip_filterMaskKernel_destruct>(ksys_cleanupDestroyAlways, &kernel);
+        return kip_filterMedianParams_init(&medianParams);
+    }
+    kip_status run(const kimg_windowConst* sw, const kimg_windowConst* mw, const kip_pelSubLocalParams*,
+                   const kimg_window* dw) {
+        kip_status s = V::median(sw, mw, &medianParams, &kernel, dw);
+        if (failed(s)) return s;
+        return V::subtract(sw, dw, dw);
+    }
+};
+
+template <class V, template <class> class Background>
+kip_status windowEntry(const kimg_windowConst* source, const kimg_windowConst* mask,
+                       const kip_pelSubLocalParams* params, const kimg_window* destination) {
     KIP_REQUIRE(source);
     KIP_REQUIRE(params);
     KIP_REQUIRE(destination);
@@ -110,6 +150,9 @@ kip_status meanWindowEntry(const kimg_windowConst* source, const kimg_windowCons
     s = kip_pelfunc_checkMemoryOverlap(source, destination);
     if (!failed(s) && maskUsed) s = kip_pelfunc_checkMemoryOverlap(mask, destination);
     if (failed(s)) return s;
+    Background<V> background;
+    s = background.prepare(params);
+    if (failed(s)) return s;
 
     kimg_windowConst sw;
     kimg_windowConst mw;
@@ -117,18 +160,12 @@ kip_status meanWindowEntry(const kimg_windowConst* source, const kimg_windowCons
     uint32_t isNull = 0;
     s = V::common(source, maskUsed ? mask : nullptr, destination, &sw, &mw, &dw, &isNull);
     if (failed(s) || isNull) return s;
-    const kimg_windowConst* restrictedMask = maskUsed ? &mw : nullptr;
-
-    s = V::meanRows(&sw, restrictedMask, params, &dw, 1);
-    if (!kip_status_isNotAvailable(s)) return s;
-    s = V::mean(&sw, restrictedMask, params, &dw);
-    if (failed(s)) return s;
-    return V::subtract(&sw, &dw, &dw);
+    return background.run(&sw, maskUsed ? &mw : nullptr, params, &dw);
 }
 
-template <class V>
-kip_status meanImageEntry(const kimg_imageConst* source, const kimg_imageConst* mask,
-                          const kip_pelSubLocalParams* params, kimg_image* destination) {
+template <class V, template <class> class Background>
+kip_status imageEntry(const kimg_imageConst* source, const kimg_imageConst* mask, const kip_pelSubLocalParams* params,
+                      kimg_image* destination) {
     KIP_REQUIRE(source);
     KIP_REQUIRE(params);
     KIP_REQUIRE(destination);
@@ -151,7 +188,7 @@ kip_status meanImageEntry(const kimg_imageConst* source, const kimg_imageConst* 
     // New pixels go again if the filter fails: a failed call hands back no half-made image.
     if (!destinationBound)
         c.addObject<kimg_image, &kimg_image_assignUnbound>(ksys_cleanupDestroyOnFailure, destination);
-    return c.finish(meanWindowEntry<V>(&sw, &mw, params, &dw));
+    return c.finish(windowEntry<V, Background>(&sw, &mw, params, &dw));
 }
 
 }  // namespace
@@ -234,22 +271,42 @@ kip_status kip_pelSubLocalCommonWindow16_(const kimg_windowConst* source, const 
 
 kip_status kip_pelSubLocalMean8(const kimg_imageConst* source, const kimg_imageConst* mask,
                                 const kip_pelSubLocalParams* params, kimg_image* destination) {
-    return meanImageEntry<Variant8>(source, mask, params, destination);
+    return imageEntry<Variant8, MeanBackground>(source, mask, params, destination);
 }
 
 kip_status kip_pelSubLocalMean16(const kimg_imageConst* source, const kimg_imageConst* mask,
                                  const kip_pelSubLocalParams* params, kimg_image* destination) {
-    return meanImageEntry<Variant16>(source, mask, params, destination);
+    return imageEntry<Variant16, MeanBackground>(source, mask, params, destination);
 }
 
 kip_status kip_pelSubLocalMeanWindow8(const kimg_windowConst* source, const kimg_windowConst* mask,
                                       const kip_pelSubLocalParams* params, const kimg_window* destination) {
-    return meanWindowEntry<Variant8>(source, mask, params, destination);
+    return windowEntry<Variant8, MeanBackground>(source, mask, params, destination);
 }
 
 kip_status kip_pelSubLocalMeanWindow16(const kimg_windowConst* source, const kimg_windowConst* mask,
                                        const kip_pelSubLocalParams* params, const kimg_window* destination) {
-    return meanWindowEntry<Variant16>(source, mask, params, destination);
+    return windowEntry<Variant16, MeanBackground>(source, mask, params, destination);
+}
+
+kip_status kip_pelSubLocalMedian8(const kimg_imageConst* source, const kimg_imageConst* mask,
+                                  const kip_pelSubLocalParams* params, kimg_image* destination) {
+    return imageEntry<Variant8, MedianBackground>(source, mask, params, destination);
+}
+
+kip_status kip_pelSubLocalMedian16(const kimg_imageConst* source, const kimg_imageConst* mask,
+                                   const kip_pelSubLocalParams* params, kimg_image* destination) {
+    return imageEntry<Variant16, MedianBackground>(source, mask, params, destination);
+}
+
+kip_status kip_pelSubLocalMedianWindow8(const kimg_windowConst* source, const kimg_windowConst* mask,
+                                        const kip_pelSubLocalParams* params, const kimg_window* destination) {
+    return windowEntry<Variant8, MedianBackground>(source, mask, params, destination);
+}
+
+kip_status kip_pelSubLocalMedianWindow16(const kimg_windowConst* source, const kimg_windowConst* mask,
+                                         const kip_pelSubLocalParams* params, const kimg_window* destination) {
+    return windowEntry<Variant16, MedianBackground>(source, mask, params, destination);
 }
 
 }  // extern "C"

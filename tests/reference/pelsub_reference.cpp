@@ -31,6 +31,21 @@ std::vector<uint16_t> referenceLocalMean(const PelsubCase& c) {
     return out;
 }
 
+std::vector<uint16_t> referenceLocalMedian(const PelsubCase& c) {
+    std::vector<uint16_t> out, box;
+    const int32_t hx = c.boxWidth / 2, hy = c.boxHeight / 2;
+    for (int32_t y = 0; y < c.height; ++y)
+        for (int32_t x = 0; x < c.width; ++x) {
+            box.clear();
+            for (int32_t v = std::max(0, y - hy); v <= std::min(c.height - 1, y + hy); ++v)
+                for (int32_t u = std::max(0, x - hx); u <= std::min(c.width - 1, x + hx); ++u)
+                    box.push_back(c.pixels[size_t(v) * size_t(c.width) + size_t(u)]);
+            std::sort(box.begin(), box.end());
+            out.push_back(box[(box.size() + 1) / 2 - 1]);
+        }
+    return out;
+}
+
 std::vector<uint16_t> referenceSubtract(const PelsubCase& c, const std::vector<uint16_t>& background) {
     const int32_t offset = c.sixteen ? 32768 : 128, top = c.sixteen ? 65535 : 255;
     std::vector<uint16_t> out;

@@ -21,6 +21,10 @@ struct PelsubCase {
 // a mask, the mean of the selected pixels of the box, and the pixel itself where unselected.
 std::vector<uint16_t> referenceLocalMean(const PelsubCase& c);
 
+// The median of every pixel's box cut at the rectangle's border (no shrink), unmasked: the
+// smallest value that at least half of the box's pixels (rounded up) do not exceed.
+std::vector<uint16_t> referenceLocalMedian(const PelsubCase& c);
+
 // clamp(source - background + offset) pixel by pixel.
 std::vector<uint16_t> referenceSubtract(const PelsubCase& c, const std::vector<uint16_t>& background);
 

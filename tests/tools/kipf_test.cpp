@@ -170,7 +170,8 @@ TEST_F(Kipf, ConvolveWritesWhatTheLibraryComputes) {
                expected<int16_t>(in, 3, 3, std::vector<int16_t>{0, -1, 0, -1, 5, -1, 0, -1, 0}));
 }
 
-// flatten keeps the depth, flattens only --roi (whose edges act as the image's) and leaves the rest.
+// flatten (mean, and median on request) keeps the depth, flattens only --roi (whose edges act as the image's) and
+// leaves the rest.
 TEST_F(Kipf, FlattenWritesWhatTheLibraryComputes) {
     for (int bits : {8, 16}) {
         Raster in = randomRaster(33, 21, bits, 7);
@@ -216,6 +217,15 @@ TEST_F(Kipf, FlattenWritesWhatTheLibraryComputes) {
                     EXPECT_EQ(roi.grey16[at], inRoi ? partFlat.grey16[p] : in.grey16[at]) << x << "," << y;
             }
     }
+    Raster in = randomRaster(40, 30, 8, 8);
+    kipf::writeImage(path("in.png"), in);
+    ASSERT_EQ(run("flatten --median --size 5x3 in.png med.png").status, 0);
+    auto med = kip::subtract_local_median(kip::image<const uint8_t>::wrap(std::span(in.grey8), 40, 30), {5, 3});
+    Raster want = Raster::make(40, 30, 8);
+    for (int32_t y = 0; y < 30; ++y)
+        for (int32_t x = 0; x < 40; ++x) want.grey8[std::size_t(y * 40 + x)] = med.view()(x, y);
+    expectSame(kipf::readImage(path("med.png")), want);
+    EXPECT_EQ(run("flatten --mean --median in.png both.png").status, 2);
     EXPECT_EQ(run("flatten --size 4 in.png bad.png").status, 2);
 }
 
