@@ -3,7 +3,6 @@
 #define KIP_KIP_H
 
 #include "kip/convolve.h"
-#include "kip/rank.h"
 #include "kip/encoded_kernel.h"
 #include "kip/mask_kernel.h"
 #include "kip/median.h"
@@ -16,6 +15,7 @@
 #include "kip/platform/stdtypes.h"
 #include "kip/platform/system.h"
 #include "kip/platform/types.h"
+#include "kip/rank.h"
 #include "kip/rle_image.h"
 #include "kip/status.h"
 #include "kip/version.h"
