@@ -2,8 +2,11 @@
 // (kip/_filters.py), which checks arguments and shapes arrays before calling in here.
 #include <pybind11/pybind11.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "arrays.hpp"
 #include "filters.hpp"
@@ -21,6 +24,20 @@ const char* statusName(kip_status status) {
 }
 
 int32_t inhibitAll(const uint16_t*) { return 1; }
+
+// A hook that holds the first filter call reaching it until the test lets go (10 s at most), so
+// that a test can see whether Python code runs meanwhile. 0 idle, 1 holding, 2 let go, 3 gave up.
+std::atomic<int> holdState{0};
+int32_t holdingHook(const uint16_t*) {
+    int idle = 0;
+    if (holdState.compare_exchange_strong(idle, 1)) {
+        for (int i = 0; i < 10000 && holdState.load() == 1; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        int holding = 1;
+        holdState.compare_exchange_strong(holding, 3);
+    }
+    return 0;
+}
 
 }  // namespace
 
@@ -58,6 +75,15 @@ PYBIND11_MODULE(_kip, m) {
     m.def("_set_optimizations", [](bool on) { kprt_isOptimizationInhibitedFP = on ? nullptr : inhibitAll; });
     m.def("_set_fail_after", [](int64_t successes) { ksys_memory_setFailAfter(successes); });
     m.def("_live_blocks", [] { return ksys_memory_getLiveBlocks(); });
+    m.def("_hold_next_call", [] {
+        holdState = 0;
+        kprt_isOptimizationInhibitedFP = holdingHook;
+    });
+    m.def("_held", [] { return holdState.load() == 1; });
+    m.def("_let_go", [] {
+        holdState = 2;
+        kprt_isOptimizationInhibitedFP = nullptr;
+    });
 
     kippy::addFilters(m);
 }

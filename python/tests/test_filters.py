@@ -1,5 +1,8 @@
 """kip's numpy functions against brute-force references, scipy/scikit-image, and themselves on
-views; bad input; failures of the library."""
+views; bad input; failures of the library; the GIL."""
+
+import threading
+import time
 
 import numpy as np
 import pytest
@@ -135,6 +138,7 @@ def test_views_give_the_result_of_their_copies(rng, name, call):
              big.astype(np.uint16)[1:, 2:] if name not in ("convolve", "sobel") else big[:, ::-1]]
     for view in views:
         np.testing.assert_array_equal(call(view), call(np.ascontiguousarray(view)))
+    assert call(big[:0]).shape[0] == 0
     # A window of a larger array written through out=, the frame around it untouched.
     a = big[10:50, 10:60]
     expected = call(a.copy())
@@ -243,3 +247,23 @@ def test_allocation_failures_are_reported_and_leak_nothing(rng, call):
         np.testing.assert_array_equal(got, expected)
         break
     assert n > 0 and _kip._live_blocks() == live
+
+
+@pytest.mark.parametrize("call", [lambda a: kip.median(a), lambda a: kip.rank(a, 0.1),
+                                  lambda a: kip.convolve(a, np.ones((3, 3), np.int16)), lambda a: kip.dilation(a),
+                                  lambda a: kip.subtract_local_mean(a)])
+def test_filters_release_the_gil(rng, call):
+    # The hook holds the worker inside the C call; the main thread can only see that while the
+    # worker waits there if the worker let go of the GIL.
+    a = random_image(rng, (64, 64), np.uint8)
+    _kip._hold_next_call()
+    worker = threading.Thread(target=call, args=(a,))
+    worker.start()
+    try:
+        deadline = time.monotonic() + 30
+        while not _kip._held() and worker.is_alive() and time.monotonic() < deadline:
+            time.sleep(0.001)
+        assert _kip._held()
+    finally:
+        _kip._let_go()
+        worker.join()
