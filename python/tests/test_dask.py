@@ -1,6 +1,8 @@
 """kip.dask against one whole-image call: every family, both border modes, chunkings with chunks
 smaller than the overlap, threaded scheduler and a two-worker cluster; and the batch helper."""
 
+import pickle
+
 import dask
 import dask.array as da
 import numpy as np
@@ -76,6 +78,9 @@ def test_distributed_cluster_with_two_workers(rng):
     np.testing.assert_array_equal(results[1], kip.opening(a, size=(3, 7)))
     np.testing.assert_array_equal(results[2], kip.subtract_local_mean(a, 9))
     np.testing.assert_array_equal(results[3], kip.convolve(a.astype(np.uint8), np.ones((3, 5), np.int16), "clipped"))
+    # Workers in other processes or on other machines receive the tasks pickled.
+    for job, result in zip(jobs, results):
+        np.testing.assert_array_equal(pickle.loads(pickle.dumps(job)).compute(scheduler="sync"), result)
 
 
 def test_batch_of_a_stack_and_of_a_directory(rng, tmp_path):
