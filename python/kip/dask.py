@@ -9,6 +9,9 @@ mirrored border, the shrinking box of the local mean. Chunks smaller than the ma
 by dask first. Works on the threaded scheduler and on dask.distributed alike.
 
 batch() filters a stack of images (or the TIFF files of a directory) image by image.
+
+Every function returns a lazy dask array. Bad arguments raise TypeError or ValueError when the
+graph is built; a failure of the library raises kip.Error when it is computed.
 """
 
 import functools
@@ -96,7 +99,8 @@ def convolve(image, weights, border="mirrored", signed=None):
 
 
 def rank(image, percentile, size=None, footprint=None, mask=None):
-    """kip.rank over a dask array; mask may be a dask or numpy array of the image's shape."""
+    """kip.rank over a dask array (uint8 or uint16, 2-D); mask may be a dask or numpy array of the
+    image's shape. Margin: the footprint's half size. Arguments as kip.rank."""
     image = _array(image)
     p = _checks.percentile(percentile)
     fp = _checks.footprint(size, footprint)
@@ -128,27 +132,30 @@ def _morphology(func, passes, image, size, footprint, weights, mask, border):
 
 
 def dilation(image, size=None, footprint=None, weights=None, mask=None, border="truncated"):
-    """kip.dilation over a dask array."""
+    """kip.dilation over a dask array; margin: the element's half size. Arguments as kip.dilation."""
     return _morphology(_filters.dilation, 1, image, size, footprint, weights, mask, border)
 
 
 def erosion(image, size=None, footprint=None, weights=None, mask=None, border="truncated"):
-    """kip.erosion over a dask array."""
+    """kip.erosion over a dask array; margin: the element's half size. Arguments as kip.erosion."""
     return _morphology(_filters.erosion, 1, image, size, footprint, weights, mask, border)
 
 
 def opening(image, size=None, footprint=None, weights=None, mask=None, border="truncated"):
-    """kip.opening over a dask array (margin of twice the element's half size)."""
+    """kip.opening over a dask array; margin: twice the element's half size, as the intermediate
+    erosion must be exact wherever the dilation reads it. Arguments as kip.opening."""
     return _morphology(_filters.opening, 2, image, size, footprint, weights, mask, border)
 
 
 def closing(image, size=None, footprint=None, weights=None, mask=None, border="truncated"):
-    """kip.closing over a dask array (margin of twice the element's half size)."""
+    """kip.closing over a dask array; margin: twice the element's half size. Arguments as
+    kip.closing."""
     return _morphology(_filters.closing, 2, image, size, footprint, weights, mask, border)
 
 
 def subtract_local_mean(image, size=None, mask=None):
-    """kip.subtract_local_mean over a dask array."""
+    """kip.subtract_local_mean over a dask array; margin: the box's half size, so that the box
+    shrinks at the real image edge only. Arguments as kip.subtract_local_mean."""
     image = _array(image)
     rows, cols = _checks.odd_size(size)
     m = _dask_mask(mask, image)
@@ -156,7 +163,8 @@ def subtract_local_mean(image, size=None, mask=None):
 
 
 def subtract_local_median(image, size=None, mask=None):
-    """kip.subtract_local_median over a dask array."""
+    """kip.subtract_local_median over a dask array; margin: the box's half size. Arguments as
+    kip.subtract_local_median."""
     image = _array(image)
     rows, cols = _checks.odd_size(size)
     m = _dask_mask(mask, image)

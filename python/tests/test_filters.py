@@ -21,6 +21,11 @@ DEPTHS = [np.uint8, np.uint16]
 def random_case(rng, dtype, with_mask):
     shape = tuple(rng.integers(1, 40, 2))
     a = random_image(rng, shape, dtype)
+    if rng.random() < 0.5:  # a view at a random offset of a larger array
+        oy, ox = rng.integers(0, 9, 2)
+        big = random_image(rng, (shape[0] + oy + int(rng.integers(0, 9)), shape[1] + ox + 11), dtype)
+        big[oy:oy + shape[0], ox:ox + shape[1]] = a
+        a = big[oy:oy + shape[0], ox:ox + shape[1]]
     mask = (rng.random(shape) < 0.7) if with_mask and rng.random() < 0.5 else None
     return a, mask
 
