@@ -7,7 +7,7 @@ kip.Error (with .code and .name) when the library refuses a call. kip.dask has t
 for dask arrays.
 """
 
-from ._kip import Error, set_threads, status_name
+from ._kip import Error, __version__, set_threads, status_name
 from ._filters import (closing, convolve, dilation, erosion, median, opening, rank, subtract_local_mean,
                        subtract_local_median)
 

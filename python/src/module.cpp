@@ -10,6 +10,7 @@
 
 #include "arrays.hpp"
 #include "filters.hpp"
+#include "kip/version.h"
 
 namespace py = pybind11;
 
@@ -66,6 +67,11 @@ PYBIND11_MODULE(_kip, m) {
             PyErr_SetObject(errorType, error.ptr());
         }
     });
+
+    // kip.__version__: the library's version as kip_getVersion reports it.
+    uint32_t major = 0, minor = 0, patch = 0;
+    kip_getVersion(&major, &minor, &patch);
+    m.attr("__version__") = std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(patch);
 
     m.def("status_name", &statusName, py::arg("code"), "Name of a kip status code, as kip_status_getName gives it.");
     m.def(

@@ -28,8 +28,9 @@ def random_image(rng, shape, dtype, levels=None):
     return rng.integers(0, top, shape).astype(dtype)
 
 
-def random_footprint(rng, max_side=7):
+def random_footprint(rng, max_side=7, centre=True):
+    """centre=False: now and then without its centre, so that neighbourhoods can be empty."""
     rows, cols = 2 * rng.integers(0, max_side // 2 + 1, 2) + 1
     fp = rng.random((rows, cols)) < rng.uniform(0.3, 1.0)
-    fp[rows // 2, cols // 2] = True
+    fp[rows // 2, cols // 2] = centre or rng.random() < 0.7
     return fp

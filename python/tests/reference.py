@@ -26,8 +26,10 @@ def _offsets(footprint, turned):
 def rank(a, p, footprint, mask=None):
     """Percentile p of the footprint (scipy orientation) cut at the border; rank rule of kip."""
     valid = np.ones(a.shape, bool) if mask is None else mask != 0
-    vals, oks = zip(*(_shifted(a, dy, dx, valid) for (dy, dx), _ in _offsets(footprint, False)))
-    v, ok = np.array(vals), np.array(oks)
+    shifted = [_shifted(a, dy, dx, valid) for (dy, dx), _ in _offsets(footprint, False)]
+    if not shifted:  # a footprint without members
+        shifted = [(np.zeros(a.shape, np.int64), np.zeros(a.shape, bool))]
+    v, ok = np.array([s[0] for s in shifted]), np.array([s[1] for s in shifted])
     n = ok.sum(0)
     k = np.where(p * n <= 0, 1, np.ceil(p * n)).astype(np.int64)
     k = np.minimum(k, n)

@@ -36,7 +36,7 @@ def random_case(rng, dtype, with_mask):
 def test_rank_and_median_match_reference(rng, engines, dtype):
     for _ in range(25):
         a, mask = random_case(rng, dtype, True)
-        fp = random_footprint(rng) if rng.random() < 0.6 else np.ones((3, 5), bool)
+        fp = random_footprint(rng, centre=False) if rng.random() < 0.6 else np.ones((3, 5), bool)
         p = float(rng.choice([0.0, 1.0, 0.5, rng.random()]))
         np.testing.assert_array_equal(kip.rank(a, p, footprint=fp, mask=mask), ref.rank(a, p, fp, mask))
         np.testing.assert_array_equal(kip.median(a, footprint=fp, mask=mask), ref.rank(a, 0.5, fp, mask))
