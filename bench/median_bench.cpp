@@ -48,11 +48,13 @@ void kipMedian(benchmark::State& state) {
     kip_filterMaskKernel_constructSize(&kernel, &size);
     kip_filterMedianParams params;
     kip_filterMedianParams_init(&params);
-    kip_status s = 0;
+    auto run = [&] {
+        return Sixteen ? kip_filterMedian16(&source, nullptr, &params, &kernel, &destination)
+                       : kip_filterMedian8(&source, nullptr, &params, &kernel, &destination);
+    };
+    kip_status s = run();  // untimed, like the peer's first call
     for (auto _ : state) {
-        if (s == 0)
-            s = Sixteen ? kip_filterMedian16(&source, nullptr, &params, &kernel, &destination)
-                        : kip_filterMedian8(&source, nullptr, &params, &kernel, &destination);
+        if (s == 0) s = run();
         benchmark::ClobberMemory();
     }
     if (s != 0) state.SkipWithError("kip failed");
@@ -73,6 +75,9 @@ void opencvMedianBlur(benchmark::State& state) {
                            : static_cast<void*>(const_cast<uint8_t*>(scene8().data()));
     const cv::Mat source(kSide, kSide, type, pixels);
     cv::Mat destination(kSide, kSide, type);
+    // The first call faults in the destination's fresh pages (kip's destination comes zeroed);
+    // when one call outlasts the minimum time it was the only one timed.
+    cv::medianBlur(source, destination, n);
     for (auto _ : state) {
         cv::medianBlur(source, destination, n);
         benchmark::ClobberMemory();
