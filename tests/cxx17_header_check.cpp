@@ -29,10 +29,16 @@ int main() try {
     kip::mask_kernel cross(3, 3, std::array<std::uint8_t, 9>{0, 1, 0, 1, 1, 1, 0, 1, 0});
     kip::image<std::uint16_t> ranked = kip::rank(deep, cross, 0.5);
     kip::rank(source.view(), kip::mask_kernel(3, 3), 1.0, writable.view());
+    kip::image<std::uint8_t> opened = kip::open(source, kip::mask_kernel::disk(1));
+    const kip::structuring_element ramp(3, 3, std::array<std::int16_t, 9>{-2, -1, 0, -1, 0, 1, 0, 1, 2});
+    kip::dilate(source.view(), ramp, writable.view());
+    kip::image<std::uint16_t> closed = kip::close(deep, {3, 3});
     std::printf("%d %d %d %d %d\n", mean.view()(0, 0), readOnly(4, 3), ridges.view()(4, 3), deep.view()(1, 1),
                 cross.rectangular() ? 1 : 0);
-    return deep.view()(1, 1) == 7 && ranked.view()(1, 1) == 7 && flat.view()(1, 1) == 32768 && !cross.rectangular() ? 0
-                                                                                                                    : 1;
+    return deep.view()(1, 1) == 7 && ranked.view()(1, 1) == 7 && closed.view()(1, 1) == 7 && opened.bound() &&
+                   flat.view()(1, 1) == 32768 && !cross.rectangular()
+               ? 0
+               : 1;
 } catch (const kip::error& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;

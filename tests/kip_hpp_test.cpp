@@ -196,6 +196,97 @@ TEST(KipHpp, RankMatchesTheCInterface) {
     EXPECT_EQ(thrown([&] { kip::rank(src.view(), cross, -0.5, src.view()); }), kip_errRankOutOfRange);
 }
 
+template <class T>
+bool sameBits(const kip::image<T>& a, const kip::image<T>& b) {
+    uint32_t equal = a.bound() ? 1 : 0;  // cleared on any difference
+    const kip_status s = sizeof(T) == 1 ? kip_pelAndRectsEqual8(a.get(), b.get(), &equal)
+                                        : kip_pelAndRectsEqual16(a.get(), b.get(), &equal);
+    return s == 0 && equal == 1;
+}
+
+// Every form of one operation against the C image entry: same status, same bits.
+template <class T, class Op>
+void expectMorphologyLikeC(const Op& op, uint32_t code, const kip::image<T>& src, const kip::image<u8>& mask,
+                           const kip::structuring_element& e) {
+    kip_filterMorphologyParams params;
+    ASSERT_EQ(kip_filterMorphologyParams_init(&params), 0);
+    for (bool masked : {false, true}) {
+        const kimg_image* m = masked ? mask.get() : nullptr;
+        kip::image<T> theirs;
+        const kip_status want = sizeof(T) == 1
+                                    ? kip_filterMorphology8(src.get(), m, code, &params, e.get(), theirs.get())
+                                    : kip_filterMorphology16(src.get(), m, code, &params, e.get(), theirs.get());
+        kip::image<T> made, inWindow(src.area()), inPlace = src.clone();
+        EXPECT_EQ(thrown([&] { made = masked ? op(src, mask, e) : op(src, e); }), want);
+        EXPECT_EQ(thrown([&] {
+                      if (masked)
+                          op(src.view(), mask.view(), e, inWindow.view());
+                      else
+                          op(src.view(), e, inWindow.view());
+                  }),
+                  want);
+        EXPECT_EQ(thrown([&] {
+                      if (masked)
+                          op(inPlace, mask, e, inPlace);
+                      else
+                          op(inPlace, e, inPlace);
+                  }),
+                  want);
+        if (want != 0) continue;
+        EXPECT_TRUE(sameBits(made, theirs)) << code << " " << masked;
+        EXPECT_TRUE(sameBits(inWindow, theirs)) << code << " " << masked;
+        EXPECT_TRUE(sameBits(inPlace, theirs)) << code << " " << masked;
+    }
+}
+
+// kip::dilate, erode, open and close give the C entries' bits in every form and with each kind of
+// element; refusals of the C layer come back as kip::error with their code.
+TEST(KipHpp, MorphologyMatchesTheCInterface) {
+    std::mt19937 rng(12);
+    const kip::rect area{-3, 2, 23, 17};
+    kip::image<u8> src8(area), mask(area);
+    kip::image<std::uint16_t> src16(area);
+    for (int32_t y = 0; y < area.height; ++y)
+        for (int32_t x = 0; x < area.width; ++x) {
+            src8.view()(x, y) = static_cast<u8>(rng());
+            src16.view()(x, y) = static_cast<std::uint16_t>(rng());
+            mask.view()(x, y) = static_cast<u8>(rng() % 4 ? 255 : 0);
+        }
+    std::vector<std::int16_t> weights(5 * 5);
+    for (auto& w : weights) w = static_cast<std::int16_t>(int(rng() % 511) - 255);
+    const kip::structuring_element weighted(kip::mask_kernel::disk(2), weights);
+    const kip::structuring_element elements[] = {{5, 3}, kip::mask_kernel::disk(2), weighted};
+    for (const kip::structuring_element& e : elements) {
+        auto both = [&](const auto& op, uint32_t code) {
+            expectMorphologyLikeC(op, code, src8, mask, e);
+            expectMorphologyLikeC(op, code, src16, mask, e);
+        };
+        both(kip::dilate, kip_filterMorphologyDilate);
+        both(kip::erode, kip_filterMorphologyErode);
+        both(kip::open, kip_filterMorphologyOpen);
+        both(kip::close, kip_filterMorphologyClose);
+    }
+
+    EXPECT_EQ(thrown([&] { kip::dilate(src16, weighted); }), kip_errNotAvailable);
+    EXPECT_FALSE(weighted.flat());
+    EXPECT_TRUE(elements[1].flat() && !elements[1].rectangular() && elements[0].rectangular());
+    kip::structuring_element copy = weighted;
+    EXPECT_TRUE(copy == weighted && !(copy == elements[1]));
+    const kip::window<const std::int16_t> kept = copy.weights().view();
+    EXPECT_EQ(kept(4, 1), weights[1 * 5 + 4]);
+    EXPECT_FALSE(elements[0].weights().bound());
+
+    kip::image<u8> small(kip::rect{0, 0, 4, 4}), out(area);
+    const int64_t live = ksys_memory_getLiveBlocks();
+    const std::vector<std::int16_t> eight(8, 1), tooHeavy(9, 256);
+    EXPECT_EQ(thrown([&] { kip::structuring_element(3, 3, eight); }), kstd_errInvalidArgument);
+    EXPECT_EQ(thrown([&] { kip::structuring_element(3, 3, tooHeavy); }), kip_errOffsetValueRange);
+    EXPECT_EQ(thrown([&] { kip::erode(src8, {4, 3}); }), kip_errKernelSizeNotOdd);
+    EXPECT_EQ(thrown([&] { kip::mask_kernel::disk(-1); }), kstd_errInvalidArgument);
+    EXPECT_EQ(thrown([&] { kip::close(src8.view(), small.view(), {3, 3}, out.view()); }), kip_errMaskWindowMismatch);
+    EXPECT_EQ(ksys_memory_getLiveBlocks(), live);
+}
+
 }  // namespace
 
 namespace {

@@ -1,5 +1,6 @@
 // Grey-scale morphology: parameters and structuring elements, the entries against a brute-force
 // reference on every path, refusals, cancellation and fault sweeps.
+#include <algorithm>
 #include <string>
 
 #include "morphology/morphology_internal.hpp"
@@ -312,6 +313,81 @@ TEST(MorphologyDriver, OpenAndCloseAreTheirTwoPasses) {
                 EXPECT_EQ(whole.values(), second.values()) << "op " << op << (masked ? " masked" : "");
             }
         }
+}
+
+// Pixels with an empty neighbourhood (every neighbour masked off, or a masked element without its
+// centre reaching only outside the image) get through the entries exactly what the rank filter
+// gives them, on every path, with 1 and several threads. Opening and closing are two rank passes
+// through a zeroed intermediate image over the common rectangle.
+TEST(MorphologyDriver, EmptyNeighbourhoodsAsTheRankFilter) {
+    PathGuard guard;
+    std::mt19937 rng(1213);
+    int64_t empties = 0;
+    for (int iter = 0; iter < 420; ++iter) {
+        const bool sixteen = iter % 2, masked = rng() % 3 != 0;
+        const uint32_t depth = sixteen ? 2 : 1, op = rng() % 4;
+        const int32_t eh = 1 + 2 * int32_t(rng() % 4), ew = eh == 1 ? 3 : 1 + 2 * int32_t(rng() % 4);
+        const int32_t cx = ew / 2, cy = eh / 2;
+        std::vector<uint8_t> members(size_t(ew) * size_t(eh), 0);
+        if (rng() % 2) {
+            members[rng() % members.size()] = 255;  // a single member, often far from the centre
+        } else {
+            for (uint8_t& m : members) m = rng() % 3 ? 255 : 0;
+        }
+        members[size_t(cy) * size_t(ew) + size_t(cx)] = 0;
+        if (std::count(members.begin(), members.end(), 255) == 0) members[0] = 255;
+        Elem e(ew, eh);
+        e.setMembers(ew, eh, members);
+
+        const kstd_rect32 r =
+            rect(int32_t(rng() % 7) - 3, int32_t(rng() % 7) - 3, 1 + int32_t(rng() % 14), 1 + int32_t(rng() % 12));
+        Img src(depth, r, int32_t(rng() % 2)), mask(1, r), mine(depth, r), theirs(depth, r);
+        src.fillRandom(rng);
+        mine.fillRandom(rng);
+        theirs.setValues(mine.values());
+        std::vector<uint16_t> m(size_t(r.width) * size_t(r.height));
+        for (uint16_t& v : m) v = rng() % 4 ? 0 : 255;  // sparse, so that many neighbourhoods are empty
+        mask.setValues(m);
+        const kimg_image* mk = masked ? &mask.img : nullptr;
+        for (int32_t y = 0; y < r.height; ++y)
+            for (int32_t x = 0; x < r.width; ++x) {
+                bool any = false;
+                for (int32_t j = 0; j < eh && !any; ++j)
+                    for (int32_t i = 0; i < ew && !any; ++i) {
+                        const int32_t nx = x + cx - i, ny = y + cy - j;
+                        any = members[size_t(j * ew + i)] && nx >= 0 && ny >= 0 && nx < r.width && ny < r.height &&
+                              (!masked || m[size_t(ny * r.width + nx)]);
+                    }
+                empties += !any && (!masked || m[size_t(y * r.width + x)]);
+            }
+
+        auto rank = [&](const kimg_image* from, double fraction, kimg_image* to) {
+            const kip_filterRankParams rp{kip_filterBorderTruncated, fraction};
+            return (sixteen ? kip_filterRank16 : kip_filterRank8)(from, mk, &rp, &e.e.kernel, to);
+        };
+        kip_status want;
+        if (op < 2) {
+            want = rank(&src.img, op == 0 ? 1.0 : 0.0, &theirs.img);
+        } else {
+            Img between(depth, r);
+            want = rank(&src.img, op == 2 ? 0.0 : 1.0, &between.img);
+            if (want == 0) want = rank(&between.img, op == 2 ? 1.0 : 0.0, &theirs.img);
+        }
+        ASSERT_EQ(want, 0);
+        const kip_filterMorphologyParams params{kip_filterBorderTruncated};
+        choosePath(iter % kPaths);
+        ksys_jobSetThreadCount(iter % 3 == 0 ? 1 : 4);
+        const kip_status s =
+            (sixteen ? kip_filterMorphology16 : kip_filterMorphology8)(&src.img, mk, op, &params, &e.e, &mine.img);
+        choosePath(0);
+        ksys_jobSetThreadCount(0);
+        ASSERT_EQ(s, 0);
+        EXPECT_EQ(mine.values(), theirs.values())
+            << (sixteen ? 16 : 8) << "-bit " << ew << "x" << eh << " on " << r.width << "x" << r.height << " op " << op
+            << " path " << iter % kPaths << (masked ? " masked" : "");
+        if (HasFailure()) return;
+    }
+    EXPECT_GT(empties, 500);  // the case this test is about did occur
 }
 
 TEST(MorphologyParams, InitValidateCompare) {

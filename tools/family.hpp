@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <functional>
+#include <istream>
 #include <optional>
 #include <span>
 #include <string>
@@ -20,7 +21,7 @@ namespace kipf {
 struct FilterInput {
     const std::string& path;
     const Raster& source;
-    const Raster* mask;              // 8-bit, the source's size; null without --mask
+    const Raster* mask;              // 8-bit 0/255, the source's size; null without --mask
     std::optional<kstd_rect32> roi;  // inside the source; null without --roi
 };
 
@@ -75,6 +76,46 @@ inline kip::image<const uint16_t> wrap16(const Raster& r) {
     return kip::image<const uint16_t>::wrap(std::span<const uint16_t>(r.grey16), r.width, r.height);
 }
 
+template <class T>
+std::vector<T>& pixelsOf(Raster& r) {
+    if constexpr (sizeof(T) == 1)
+        return r.grey8;
+    else
+        return r.grey16;
+}
+template <class T>
+const std::vector<T>& pixelsOf(const Raster& r) {
+    return pixelsOf<T>(const_cast<Raster&>(r));
+}
+
+// Calls f(source, mask, destination) with the windows of in's --roi (the whole image without one)
+// at the input's depth; mask points to the 0/255 mask window, or is null without --mask. Outside
+// the window the result keeps the input, and so does every pixel f leaves alone.
+template <class F>
+Raster filterWindow(const FilterInput& in, F&& f) {
+    auto run = [&](auto pixel) {
+        using T = decltype(pixel);
+        const Raster& s = in.source;
+        Raster out = Raster::make(s.width, s.height, s.bits);
+        const std::vector<T>& pixels = pixelsOf<T>(s);
+        pixelsOf<T>(out) = pixels;
+        const kstd_rect32 target = in.roi ? *in.roi : kstd_rect32{0, 0, s.width, s.height};
+        auto source = kip::image<const T>::wrap(std::span<const T>(pixels), s.width, s.height);
+        auto destination = kip::image<T>::wrap(std::span<T>(pixelsOf<T>(out)), s.width, s.height);
+        const kip::window<const T> from = source.view().sub(target);
+        const kip::window<T> to = destination.view().sub(target);
+        if (!in.mask) {
+            f(from, static_cast<const kip::window<const uint8_t>*>(nullptr), to);
+        } else {
+            auto mask = kip::image<const uint8_t>::wrap(std::span<const uint8_t>(in.mask->grey8), s.width, s.height);
+            const kip::window<const uint8_t> m = mask.view().sub(target);
+            f(from, &m, to);
+        }
+        return out;
+    };
+    return in.source.bits == 8 ? run(uint8_t{}) : run(uint16_t{});
+}
+
 // An 8-bit view of a raster for the contact sheet: 16-bit values keep their top byte.
 inline Raster preview8(const Raster& r) {
     if (r.bits == 8) return r;
@@ -82,6 +123,19 @@ inline Raster preview8(const Raster& r) {
     for (std::size_t i = 0; i < r.grey16.size(); ++i) out.grey8[i] = static_cast<uint8_t>(r.grey16[i] >> 8);
     return out;
 }
+
+// A kernel drawn as an image (--kernel FILE): non-zero pixels are members.
+kip::mask_kernel drawnKernel(const std::string& path);
+
+// A grid of whole numbers from a text file: rows of numbers separated by spaces, commas or tabs,
+// '#' to the end of a line a comment; with allowGaps a '.' marks a position that is no member
+// (weight 0). Width and height must be odd. Throws InputError naming the file and line.
+struct WeightGrid {
+    kstd_pair32 size{0, 0};
+    std::vector<int64_t> weights;  // row by row
+    std::vector<uint8_t> members;  // row by row, 255 or 0 (a '.')
+};
+WeightGrid parseWeightGrid(std::istream& in, const std::string& path, int64_t low, int64_t high, bool allowGaps);
 
 // Runs call a few times and returns the shortest time in seconds.
 template <class F>

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
-#include <sstream>
 
 #include "commands.hpp"
 #include "family.hpp"
@@ -54,12 +53,7 @@ KernelChoice builtinKernel(const std::string& name, kstd_pair32 size, bool sizeG
     return k;
 }
 
-struct KernelFile {
-    kstd_pair32 size{0, 0};
-    std::vector<int64_t> weights;  // row by row
-};
-
-KernelFile readKernelFile(const std::string& path) {
+WeightGrid readKernelFile(const std::string& path) {
     std::ifstream in(path);
     if (!in) {
         // A bare word is more likely a misspelt built-in than a missing file.
@@ -67,42 +61,7 @@ KernelFile readKernelFile(const std::string& path) {
             throw UsageError("--kernel " + path + ": not a built-in kernel (" + kBuiltins + ") nor a file");
         throw InputError(path + ": cannot open kernel file: " + std::strerror(errno));
     }
-    KernelFile k;
-    std::string line;
-    int lineNo = 0;
-    while (std::getline(in, line)) {
-        ++lineNo;
-        line = line.substr(0, line.find('#'));
-        for (char& c : line)
-            if (c == ',' || c == ';' || c == '\t' || c == '\r') c = ' ';
-        std::istringstream fields(line);
-        std::string field;
-        int32_t count = 0;
-        while (fields >> field) {
-            std::size_t used = 0;
-            long long v = 0;
-            try {
-                v = std::stoll(field, &used);
-            } catch (const std::exception&) {
-                used = 0;
-            }
-            if (used != field.size() || v < -32768 || v > 32767)
-                throw InputError(path + ":" + std::to_string(lineNo) + ": '" + field +
-                                 "' is not a weight (whole numbers from -32768 to 32767)");
-            k.weights.push_back(v);
-            ++count;
-        }
-        if (count == 0) continue;
-        if (k.size.y > 0 && count != k.size.x)
-            throw InputError(path + ":" + std::to_string(lineNo) + ": row of " + std::to_string(count) +
-                             " weights, the first had " + std::to_string(k.size.x));
-        k.size.x = count;
-        ++k.size.y;
-    }
-    if (k.size.y == 0) throw InputError(path + ": kernel file has no weights");
-    if (k.size.x % 2 == 0 || k.size.y % 2 == 0)
-        throw InputError(path + ": kernel is " + sizeText(k.size) + "; width and height must be odd");
-    return k;
+    return parseWeightGrid(in, path, -32768, 32767, false);
 }
 
 template <class T>
@@ -111,7 +70,7 @@ std::vector<T> narrow(const std::vector<int64_t>& weights) {
 }
 
 // Weights 0..255 make an 8-bit kernel, any others a signed one.
-KernelChoice fileKernel(const std::string& path, const KernelFile& file) {
+KernelChoice fileKernel(const std::string& path, const WeightGrid& file) {
     int64_t positive = 0, negative = 0;
     bool isSigned = false;
     for (int64_t w : file.weights) {
@@ -218,7 +177,7 @@ Filter prepare(const Options& o) {
     if (isBuiltin(kernelName)) {
         kernel = builtinKernel(kernelName, size, sizeGiven);
     } else {
-        KernelFile file = readKernelFile(kernelName);
+        WeightGrid file = readKernelFile(kernelName);
         if (sizeGiven) throw UsageError("--size does not apply to a kernel file; its rows and columns give the size");
         kernel = fileKernel(kernelName, file);
     }

@@ -34,36 +34,15 @@ public:
     explicit Median(kip::mask_kernel kernel) : kernel_(std::move(kernel)) {}
 
     Raster operator()(const FilterInput& in) const {
-        return in.source.bits == 8 ? run<uint8_t>(in, in.source.grey8) : run<uint16_t>(in, in.source.grey16);
+        return filterWindow(in, [&](auto from, const auto* mask, auto to) {
+            if (mask)
+                kip::median(from, *mask, kernel_, to);
+            else
+                kip::median(from, kernel_, to);
+        });
     }
 
 private:
-    template <class T>
-    Raster run(const FilterInput& in, const std::vector<T>& pixels) const {
-        const Raster& s = in.source;
-        Raster out = Raster::make(s.width, s.height, s.bits);
-        std::vector<T>& result = pixels_of<T>(out);
-        result = pixels;  // outside --roi, and where --mask is 0, the input stays
-        const kstd_rect32 target = in.roi ? *in.roi : kstd_rect32{0, 0, s.width, s.height};
-        auto source = kip::image<const T>::wrap(std::span<const T>(pixels), s.width, s.height);
-        auto destination = kip::image<T>::wrap(std::span<T>(result), s.width, s.height);
-        if (in.mask) {
-            auto mask = wrap8(*in.mask);
-            kip::median(source.view().sub(target), mask.view().sub(target), kernel_, destination.view().sub(target));
-        } else {
-            kip::median(source.view().sub(target), kernel_, destination.view().sub(target));
-        }
-        return out;
-    }
-
-    template <class T>
-    static std::vector<T>& pixels_of(Raster& r) {
-        if constexpr (sizeof(T) == 1)
-            return r.grey8;
-        else
-            return r.grey16;
-    }
-
     kip::mask_kernel kernel_;
 };
 

@@ -11,43 +11,19 @@ public:
     Flatten(kstd_pair32 size, bool median) : size_{size.x, size.y}, median_(median) {}
 
     Raster operator()(const FilterInput& in) const {
-        return in.source.bits == 8 ? run<uint8_t>(in, in.source.grey8) : run<uint16_t>(in, in.source.grey16);
+        return filterWindow(in, [&](auto from, const auto* mask, auto to) {
+            if (mask && median_)
+                kip::subtract_local_median(from, *mask, to, size_);
+            else if (mask)
+                kip::subtract_local_mean(from, *mask, to, size_);
+            else if (median_)
+                kip::subtract_local_median(from, to, size_);
+            else
+                kip::subtract_local_mean(from, to, size_);
+        });
     }
 
 private:
-    template <class T>
-    Raster run(const FilterInput& in, const std::vector<T>& pixels) const {
-        const Raster& s = in.source;
-        Raster out = Raster::make(s.width, s.height, s.bits);
-        std::vector<T>& result = pixels_of<T>(out);
-        result = pixels;  // outside --roi the input stays
-        const kstd_rect32 target = in.roi ? *in.roi : kstd_rect32{0, 0, s.width, s.height};
-        auto source = kip::image<const T>::wrap(std::span<const T>(pixels), s.width, s.height);
-        auto destination = kip::image<T>::wrap(std::span<T>(result), s.width, s.height);
-        const kip::window<const T> from = source.view().sub(target);
-        const kip::window<T> to = destination.view().sub(target);
-        if (in.mask) {
-            auto mask = wrap8(*in.mask);
-            if (median_)
-                kip::subtract_local_median(from, mask.view().sub(target), to, size_);
-            else
-                kip::subtract_local_mean(from, mask.view().sub(target), to, size_);
-        } else if (median_) {
-            kip::subtract_local_median(from, to, size_);
-        } else {
-            kip::subtract_local_mean(from, to, size_);
-        }
-        return out;
-    }
-
-    template <class T>
-    static std::vector<T>& pixels_of(Raster& r) {
-        if constexpr (sizeof(T) == 1)
-            return r.grey8;
-        else
-            return r.grey16;
-    }
-
     kip::neighbourhood size_;
     bool median_;
 };

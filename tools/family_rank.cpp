@@ -9,36 +9,6 @@
 namespace kipf {
 namespace {
 
-// Members of a disk: the positions within radius of the centre.
-std::vector<uint8_t> diskMembers(int32_t radius) {
-    const int32_t side = 2 * radius + 1;
-    std::vector<uint8_t> members(static_cast<std::size_t>(side) * static_cast<std::size_t>(side));
-    for (int32_t y = 0; y < side; ++y)
-        for (int32_t x = 0; x < side; ++x) {
-            const int64_t dx = x - radius, dy = y - radius;
-            members[static_cast<std::size_t>(y * side + x)] = dx * dx + dy * dy <= int64_t{radius} * radius ? 255 : 0;
-        }
-    return members;
-}
-
-kip::mask_kernel diskKernel(int32_t radius) {
-    const int32_t side = 2 * radius + 1;
-    const std::vector<uint8_t> members = diskMembers(radius);
-    return kip::mask_kernel(side, side, std::span<const uint8_t>(members));
-}
-
-// A kernel drawn as an image: non-zero pixels are members.
-kip::mask_kernel fileKernel(const std::string& path) {
-    const Raster r = readImage(path);
-    std::vector<uint8_t> members(r.pixels());
-    for (std::size_t i = 0; i < members.size(); ++i)
-        members[i] = (r.bits == 8 ? r.grey8[i] != 0 : r.grey16[i] != 0) ? 255 : 0;
-    if (r.width % 2 == 0 || r.height % 2 == 0)
-        throw UsageError("--kernel " + path + ": the mask is " + std::to_string(r.width) + "x" +
-                         std::to_string(r.height) + "; width and height must be odd");
-    return kip::mask_kernel(r.width, r.height, std::span<const uint8_t>(members));
-}
-
 double parsePercentile(const std::string& text) {
     char* end = nullptr;
     errno = 0;
@@ -53,37 +23,15 @@ public:
     Rank(kip::mask_kernel kernel, double percentile) : kernel_(std::move(kernel)), percentile_(percentile) {}
 
     Raster operator()(const FilterInput& in) const {
-        return in.source.bits == 8 ? run<uint8_t>(in, in.source.grey8) : run<uint16_t>(in, in.source.grey16);
+        return filterWindow(in, [&](auto from, const auto* mask, auto to) {
+            if (mask)
+                kip::rank(from, *mask, kernel_, percentile_, to);
+            else
+                kip::rank(from, kernel_, percentile_, to);
+        });
     }
 
 private:
-    template <class T>
-    Raster run(const FilterInput& in, const std::vector<T>& pixels) const {
-        const Raster& s = in.source;
-        Raster out = Raster::make(s.width, s.height, s.bits);
-        std::vector<T>& result = pixelsOf<T>(out);
-        result = pixels;  // outside --roi the input stays
-        const kstd_rect32 target = in.roi ? *in.roi : kstd_rect32{0, 0, s.width, s.height};
-        auto source = kip::image<const T>::wrap(std::span<const T>(pixels), s.width, s.height);
-        auto destination = kip::image<T>::wrap(std::span<T>(result), s.width, s.height);
-        if (in.mask) {
-            auto mask = wrap8(*in.mask);
-            kip::rank(source.view().sub(target), mask.view().sub(target), kernel_, percentile_,
-                      destination.view().sub(target));
-        } else {
-            kip::rank(source.view().sub(target), kernel_, percentile_, destination.view().sub(target));
-        }
-        return out;
-    }
-
-    template <class T>
-    static std::vector<T>& pixelsOf(Raster& r) {
-        if constexpr (sizeof(T) == 1)
-            return r.grey8;
-        else
-            return r.grey16;
-    }
-
     kip::mask_kernel kernel_;
     double percentile_;
 };
@@ -95,9 +43,9 @@ Filter prepare(const Options& o) {
     std::shared_ptr<const Rank> rank;
     if (o.has("disk")) {
         const auto radius = static_cast<int32_t>(parseInteger(o.get("disk"), "--disk", 0, 1000));
-        rank = std::make_shared<const Rank>(diskKernel(radius), p);
+        rank = std::make_shared<const Rank>(kip::mask_kernel::disk(radius), p);
     } else if (o.has("kernel")) {
-        rank = std::make_shared<const Rank>(fileKernel(o.get("kernel")), p);
+        rank = std::make_shared<const Rank>(drawnKernel(o.get("kernel")), p);
     } else {
         const kstd_pair32 size = o.has("size") ? parseSize(o.get("size")) : kstd_pair32{3, 3};
         rank = std::make_shared<const Rank>(kip::mask_kernel(size.x, size.y), p);
@@ -112,7 +60,7 @@ DemoStep demoStep(int32_t radius, double percentile) {
     return DemoStep{"rank " + pct + "% disk", sizeText(size), "rank-p" + pct + "-disk-" + sizeText(size) + ".png",
                     [radius, percentile](const Scene& scene) {
                         auto source = wrap8(scene.grey8);
-                        const kip::mask_kernel disk = diskKernel(radius);
+                        const kip::mask_kernel disk = kip::mask_kernel::disk(radius);
                         DemoOutput out;
                         out.file = Raster::make(scene.grey8.width, scene.grey8.height, 8);
                         auto result = kip::image<uint8_t>::wrap(std::span<uint8_t>(out.file.grey8), out.file.width,

@@ -144,12 +144,11 @@ Raster readMask(const std::string& path, const ReadOptions& options) {
     std::vector<std::string> notes;
     Raster m = readImage(path, options, &notes);
     reportNotes(notes);
-    if (m.bits == 16) {
-        Raster selection = Raster::make(m.width, m.height, 8);
-        for (std::size_t i = 0; i < m.grey16.size(); ++i) selection.grey8[i] = m.grey16[i] ? 255 : 0;
-        return selection;
-    }
-    return m;
+    // Filters select by non-zero mask pixels; morphology reads them as 0 or 255.
+    Raster selection = Raster::make(m.width, m.height, 8);
+    for (std::size_t i = 0; i < selection.grey8.size(); ++i)
+        selection.grey8[i] = (m.bits == 16 ? m.grey16[i] != 0 : m.grey8[i] != 0) ? 255 : 0;
+    return selection;
 }
 
 void filterOne(const Filter& filter, const Job& job, const Raster* mask, const std::string& maskPath,

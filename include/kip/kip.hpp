@@ -7,6 +7,7 @@
 #include "kip/image.hpp"
 #include "kip/mask_kernel.hpp"
 #include "kip/median.hpp"
+#include "kip/morphology.hpp"
 #include "kip/pelsub.hpp"
 #include "kip/rank.hpp"
 

@@ -27,6 +27,20 @@ public:
     mask_kernel(int32_t width, int32_t height, span<const std::uint8_t> members)
         : mask_kernel(image<const std::uint8_t>::wrap(members, width, height)) {}
 
+    // The (2 radius + 1)-square kernel whose members lie within radius of the centre.
+    static mask_kernel disk(int32_t radius) {
+        if (radius < 0 || radius > 4095) throw error(kstd_errInvalidArgument);
+        const int32_t side = 2 * radius + 1;
+        image<std::uint8_t> members(side, side);
+        const window<std::uint8_t> m = members.view();
+        for (int32_t y = 0; y < side; ++y)
+            for (int32_t x = 0; x < side; ++x) {
+                const int64_t dx = x - radius, dy = y - radius;
+                m(x, y) = dx * dx + dy * dy <= int64_t{radius} * radius ? 255 : 0;
+            }
+        return mask_kernel(members);
+    }
+
     mask_kernel(const mask_kernel& other) { check(kip_filterMaskKernel_constructCopy(&k_, &other.k_)); }
     mask_kernel& operator=(const mask_kernel& other) {
         if (this != &other) check(kip_filterMaskKernel_assign(&k_, &other.k_));

@@ -261,6 +261,86 @@ TEST_F(Kipf, MedianWritesWhatTheLibraryComputes) {
     EXPECT_EQ(run("median --size 4x3 in.png bad.png").status, 2);
 }
 
+// What the morphology window entry gives on the raster's pixels inside target (the rest keeps
+// the input); mask is 0/255.
+template <class T>
+std::vector<T> morphExpected(const std::vector<T>& pixels, int32_t w, int32_t h, uint32_t op,
+                             const kip::structuring_element& e, const std::vector<uint8_t>* mask, kip::rect target) {
+    std::vector<T> out = pixels;
+    auto src = kip::image<const T>::wrap(std::span<const T>(pixels), w, h);
+    auto dst = kip::image<T>::wrap(std::span<T>(out), w, h);
+    kip::window<const T> s = src.view().sub(target);
+    kip::window<T> d = dst.view().sub(target);
+    kip::image<const uint8_t> m;
+    if (mask) m = kip::image<const uint8_t>::wrap(std::span<const uint8_t>(*mask), w, h);
+    kip::window<const uint8_t> mw = mask ? m.view().sub(target) : kip::window<const uint8_t>();
+    kip_filterMorphologyParams params;
+    kip_filterMorphologyParams_init(&params);
+    EXPECT_EQ((sizeof(T) == 1 ? kip_filterMorphologyWindow8 : kip_filterMorphologyWindow16)(
+                  s.get(), mask ? mw.get() : nullptr, op, &params, e.get(), d.get()),
+              0);
+    return out;
+}
+
+// morph keeps the depth and gives what the C entry gives for each element form, with the mask
+// (any non-zero value selects) and the window.
+TEST_F(Kipf, MorphWritesWhatTheLibraryComputes) {
+    const int32_t w = 27, h = 21;
+    Raster mask = Raster::make(w, h, 8);
+    std::vector<uint8_t> selection(mask.grey8.size());
+    for (std::size_t i = 0; i < mask.grey8.size(); ++i) {
+        mask.grey8[i] = i % 5 == 0 ? 0 : uint8_t(1 + i % 3);
+        selection[i] = mask.grey8[i] ? 255 : 0;
+    }
+    kipf::writeImage(path("mask.png"), mask);
+    Raster cross = Raster::make(5, 3, 8);
+    const std::vector<uint8_t> crossMembers = {0, 0, 255, 0, 0, 255, 255, 255, 255, 255, 0, 0, 255, 0, 0};
+    cross.grey8 = crossMembers;
+    kipf::writeImage(path("cross.png"), cross);
+    writeBytes("dome.txt", "# a weighted element\n-3 . 2\n0, 9, -255\n255 . 1\n");
+    const std::vector<uint8_t> domeMembers = {255, 0, 255, 255, 255, 255, 255, 0, 255};
+    const std::vector<int16_t> domeWeights = {-3, 0, 2, 0, 9, -255, 255, 0, 1};
+    const kip::structuring_element dome(kip::mask_kernel(3, 3, std::span<const uint8_t>(domeMembers)),
+                                        std::span<const int16_t>(domeWeights));
+    struct Case {
+        std::string args;
+        uint32_t op;
+        kip::structuring_element element;
+        bool masked;
+        kip::rect target;
+    } cases[] = {
+        {"morph --op dilate --disk 2", 0, kip::mask_kernel::disk(2), false, {0, 0, w, h}},
+        {"morph --op erode --size 5x3 --mask mask.png --roi 3,2,17,13", 1, {5, 3}, true, {3, 2, 17, 13}},
+        {"morph --op open --kernel cross.png --mask mask.png",
+         2,
+         kip::mask_kernel(5, 3, crossMembers),
+         true,
+         {0, 0, w, h}},
+        {"morph --op close --weights dome.txt --roi 1,1,20,19", 3, dome, false, {1, 1, 20, 19}},
+        {"morph --op open --weights dome.txt --mask mask.png", 2, dome, true, {0, 0, w, h}},
+    };
+    for (int bits : {8, 16}) {
+        const Raster in = randomRaster(w, h, bits, 13);
+        kipf::writeImage(path("in.png"), in);
+        for (const Case& c : cases) {
+            const Result r = run(c.args + " in.png out.png");
+            if (bits == 16 && !c.element.flat()) {
+                EXPECT_EQ(r.status, 1) << c.args;
+                EXPECT_EQ(r.err, "kipf: in.png: weighted elements need 8-bit images; this one is 16-bit\n");
+                continue;
+            }
+            ASSERT_EQ(r.status, 0) << c.args << "\n" << r.err;
+            const Raster out = kipf::readImage(path("out.png"));
+            ASSERT_EQ(out.bits, bits);
+            const std::vector<uint8_t>* m = c.masked ? &selection : nullptr;
+            if (bits == 8)
+                EXPECT_EQ(out.grey8, morphExpected(in.grey8, w, h, c.op, c.element, m, c.target)) << c.args;
+            else
+                EXPECT_EQ(out.grey16, morphExpected(in.grey16, w, h, c.op, c.element, m, c.target)) << c.args;
+        }
+    }
+}
+
 TEST_F(Kipf, RoiAndMaskFilterOnlyTheirPixels) {
     Raster in = randomRaster(20, 16, 8, 2);
     Raster mask = Raster::make(20, 16, 8);
@@ -411,11 +491,13 @@ TEST_F(Kipf, FailuresExplainThemselvesAndLeaveNoOutput) {
     writeBytes("odd.txt", "1 1\n1 1\n");
     writeBytes("ragged.txt", "1 1 1\n1 1\n1 1 1\n");
     writeBytes("word.txt", "1 1 1\n1 x 1\n1 1 1\n");
+    writeBytes("heavy.txt", "0 256 0\n");
+    writeBytes("tent.txt", "-1 . 1\n");
     fs::create_directories(path("taken.png"));
     const uint8_t ga[8] = {1, 255, 2, 255, 3, 0, 4, 255};
     writePng(path("alpha.png"), 2, 2, PNG_FORMAT_GA, ga);
-    const std::vector<std::string> inputs{"in.png",  "deep.png",  "small.png",  "bad.png",  "short.pgm",
-                                          "odd.txt", "taken.png", "ragged.txt", "word.txt", "alpha.png"};
+    const std::vector<std::string> inputs{"in.png",    "deep.png",   "small.png", "bad.png",   "short.pgm", "odd.txt",
+                                          "taken.png", "ragged.txt", "word.txt",  "alpha.png", "heavy.txt", "tent.txt"};
 
     struct Case {
         std::string args;
@@ -453,6 +535,18 @@ TEST_F(Kipf, FailuresExplainThemselvesAndLeaveNoOutput) {
         {"convolve in.png small.png -o out.png", 2, "convolve: expected one INPUT with -o OUTPUT"},
         {"convolve in.png -o out.png --out-dir d", 2, "convolve: give only one of -o FILE, --out-dir DIR and"},
         {"convolve --png-level 10 in.png out.png", 2, "convolve: --png-level 10: expected a whole number from 0 to 9"},
+        {"morph in.png out.png", 2, "morph: give --op dilate, erode, open or close"},
+        {"morph --op grow in.png out.png", 2, "morph: --op grow: expected dilate, erode, open or close"},
+        {"morph --op open --size 3 --disk 2 in.png out.png", 2,
+         "morph: give one of --size, --disk, --kernel and --weights"},
+        {"morph --op open --size 4x3 in.png out.png", 2, "morph: --size 4x3: width and height must be odd"},
+        {"morph --op open --kernel missing.png in.png out.png", 1, "missing.png: cannot open"},
+        {"morph --op erode --weights ragged.txt in.png out.png", 1, "ragged.txt:2: row of 2 weights, the first had 3"},
+        {"morph --op erode --weights heavy.txt in.png out.png", 1,
+         "heavy.txt:1: '256' is not a weight (whole numbers from -255 to 255, or . for no member)"},
+        {"morph --op erode --weights none.txt in.png out.png", 1, "none.txt: cannot open weight file"},
+        {"morph --op dilate --weights tent.txt deep.png out.png", 1,
+         "deep.png: weighted elements need 8-bit images; this one is 16-bit"},
         {"sharpen in.png out.png", 2, "unknown command 'sharpen'"},
     };
     for (const Case& c : cases) {
