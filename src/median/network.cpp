@@ -31,6 +31,7 @@ struct Kernels {
     SelectFn<T> select = nullptr;
     MedianRowFn<T> median = nullptr;
     int32_t lanes = 0;
+    Median3Fn<T> median3x3 = nullptr;
 };
 
 // The widest instruction set the processor has, behind the 8-bit (SSE2) or 16-bit (SSE4.1) base.
@@ -41,9 +42,9 @@ Kernels<T> chooseKernels(const ksys_cpuinfo& info) {
     if (!kip::isaOffered(info, eightBit ? kip::Isa::Sse2 : kip::Isa::Sse41)) return {};
     auto from = [](const NetworkIsa& isa) {
         if constexpr (sizeof(T) == 1)
-            return Kernels<T>{isa.select8, isa.median8, isa.lanes8};
+            return Kernels<T>{isa.select8, isa.median8, isa.lanes8, isa.median3x3_8};
         else
-            return Kernels<T>{isa.select16, isa.median16, isa.lanes16};
+            return Kernels<T>{isa.select16, isa.median16, isa.lanes16, isa.median3x3_16};
     };
     if (kip::isaOffered(info, kip::Isa::Avx512) && from(kNetworkAvx512).select) return from(kNetworkAvx512);
     if (kip::isaOffered(info, kip::Isa::Avx2) && from(kNetworkAvx2).select) return from(kNetworkAvx2);
@@ -99,6 +100,17 @@ struct RowMedian {
     }
 };
 
+// The lower median of the in-window part of a 3 x 3 neighbourhood at column x of three rows.
+template <class T>
+T median3x3At(const T* const* rows, int32_t x, int32_t width) {
+    T values[9];
+    int32_t n = 0;
+    for (int32_t i = 0; i < 3; ++i)
+        for (int32_t c = std::max(0, x - 1); c <= std::min(width - 1, x + 1); ++c) values[n++] = rows[i][c];
+    std::nth_element(values, values + (n - 1) / 2, values + n);
+    return values[(n - 1) / 2];
+}
+
 template <class T>
 const T* rowOf(const kimg_windowConst& win, int64_t y) {
     return static_cast<const T*>(win.pixels) + (y - win.rect.y) * int64_t{win.stride};
@@ -153,10 +165,26 @@ kip_status imagePass(const kimg_windowConst& source, int32_t w, int32_t h, const
     // start serves even and which odd columns.
     const int32_t phase = ((w + 1) / 2) % 2;
     const int64_t firstSource = s.y, endSource = int64_t{s.y} + s.height;
+    // 3 x 3 rows with all three source rows go straight from the source, two at a time; the
+    // blocks cover columns 1 .. W - 2, the two end columns are done here.
+    const bool direct3 = w == 3 && h == 3 && kernels.median3x3 != nullptr && W >= lanes + 2;
     const T* in[10];
     for (int64_t y = d.y; y < int64_t{d.y} + d.height; ++y) {
         const int64_t top = std::max(firstSource, y - ry), bottom = std::min(endSource, y + ry + 1);
         const int32_t n = int32_t(bottom - top);
+        if (direct3 && n == 3) {
+            const int32_t count = y + 1 < int64_t{d.y} + d.height && y + 3 <= endSource ? 2 : 1;
+            T* out[2];
+            for (int32_t i = 0; i < count + 2; ++i) in[i] = rowOf<T>(source, top + i);
+            for (int32_t j = 0; j < count; ++j) {
+                out[j] = static_cast<T*>(destination.pixels) + (y + j - d.y) * int64_t{destination.stride};
+                out[j][0] = median3x3At<T>(in + j, 0, W);
+                out[j][W - 1] = median3x3At<T>(in + j, W - 1, W);
+            }
+            kernels.median3x3(in, count, out, W);
+            y += count - 1;
+            continue;
+        }
         for (int32_t i = 0; i < n; ++i) {
             in[i] = rowOf<T>(source, top + i);
             if (staged) {

@@ -34,13 +34,15 @@ const NetworkIsa kNetworkAvx512 = {&NetworkKernels<U8>::select,
                                    &NetworkKernels<U8>::median,
                                    &NetworkKernels<U16>::median,
                                    U8::kLanes,
-                                   U16::kLanes};
+                                   U16::kLanes,
+                                   &NetworkKernels<U8>::median3x3,
+                                   &NetworkKernels<U16>::median3x3};
 }
 
 #else
 
 namespace kip::median {
-const NetworkIsa kNetworkAvx512 = {nullptr, nullptr, nullptr, nullptr, 0, 0};
+const NetworkIsa kNetworkAvx512 = {nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr, nullptr};
 }
 
 #endif

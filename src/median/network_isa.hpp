@@ -21,6 +21,12 @@ using SelectFn = bool (*)(const T* const* in, int32_t n, T* out, intptr_t pitch,
 template <class T>
 using MedianRowFn = bool (*)(const T* const* rows, int32_t n, int32_t w, T* out, int32_t width);
 
+// The 3 x 3 median of `count` (1 or 2) destination rows straight from count + 2 source rows,
+// for columns 1 .. width - 2 only; width is at least lanes + 2 and no row is read outside
+// columns 0 .. width - 1. Row j of the output takes rows[j .. j + 2].
+template <class T>
+using Median3Fn = void (*)(const T* const* rows, int32_t count, T* const* out, int32_t width);
+
 struct NetworkIsa {
     SelectFn<uint8_t> select8;  // null when the set has no 8-bit kernels
     SelectFn<uint16_t> select16;
@@ -28,6 +34,8 @@ struct NetworkIsa {
     MedianRowFn<uint16_t> median16;
     int32_t lanes8;  // pixels per block
     int32_t lanes16;
+    Median3Fn<uint8_t> median3x3_8;
+    Median3Fn<uint16_t> median3x3_16;
 };
 
 extern const NetworkIsa kNetworkSse2;    // 8-bit

@@ -160,6 +160,57 @@ struct NetworkKernels {
         }
     }
 
+    // A 3 x 3 median is the median of (largest column minimum, median of column medians,
+    // smallest column maximum). Two destination rows share the sorted pair of their two common
+    // source rows; each source row is read once per block and shift, with no scratch pass.
+    template <int32_t Count>
+    [[gnu::always_inline]] static inline void median3Block(const T* const (&rows)[Count + 2], T* const (&out)[Count],
+                                                           intptr_t x) {
+        Vec lo[Count][3], mid[Count][3], hi[Count][3];
+#pragma GCC unroll 3
+        for (int32_t s = 0; s < 3; ++s) {
+            const intptr_t at = x + s - 1;
+            const Vec b = V::load(rows[1] + at), c = V::load(rows[2] + at);
+            const Vec p = V::min(b, c), q = V::max(b, c);
+#pragma GCC unroll 2
+            for (int32_t j = 0; j < Count; ++j) {
+                const Vec a = V::load(rows[j == 0 ? 0 : Count + 1] + at);
+                lo[j][s] = V::min(a, p);
+                hi[j][s] = V::max(a, q);
+                mid[j][s] = V::max(p, V::min(a, q));
+            }
+        }
+#pragma GCC unroll 2
+        for (int32_t j = 0; j < Count; ++j) {
+            const Vec l = V::max(V::max(lo[j][0], lo[j][1]), lo[j][2]);
+            const Vec h = V::min(V::min(hi[j][0], hi[j][1]), hi[j][2]);
+            const Vec m = median3(mid[j][0], mid[j][1], mid[j][2]);
+            V::store(out[j] + x, median3(l, m, h));
+        }
+    }
+
+    [[gnu::always_inline]] static inline Vec median3(Vec a, Vec b, Vec c) {
+        return V::max(V::min(a, b), V::min(V::max(a, b), c));
+    }
+
+    template <int32_t Count>
+    static void median3Rows(const T* const* rows, T* const* out, int32_t width) {
+        const T* in[Count + 2];
+        T* to[Count];
+        for (int32_t i = 0; i < Count + 2; ++i) in[i] = rows[i];
+        for (int32_t j = 0; j < Count; ++j) to[j] = out[j];
+        intptr_t x = 1;
+        for (; x + kLanes <= width - 1; x += kLanes) median3Block<Count>(in, to, x);
+        if (x < width - 1) median3Block<Count>(in, to, width - 1 - kLanes);
+    }
+
+    static void median3x3(const T* const* rows, int32_t count, T* const* out, int32_t width) {
+        if (count == 2)
+            median3Rows<2>(rows, out, width);
+        else
+            median3Rows<1>(rows, out, width);
+    }
+
     static bool select(const T* const* in, int32_t n, T* out, intptr_t pitch, int32_t k, int32_t width) {
         switch (n * 16 + k) {
             case 3 * 16 + 1:

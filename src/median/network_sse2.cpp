@@ -21,14 +21,15 @@ struct U8 {
 
 namespace kip::median {
 const NetworkIsa kNetworkSse2 = {
-    &NetworkKernels<U8>::select, nullptr, &NetworkKernels<U8>::median, nullptr, U8::kLanes, 0};
+    &NetworkKernels<U8>::select,    nullptr, &NetworkKernels<U8>::median, nullptr, U8::kLanes, 0,
+    &NetworkKernels<U8>::median3x3, nullptr};
 }
 
 #else
 
 namespace kip::median {
 // Not built for x86-64: no kernels; the driver never selects them.
-const NetworkIsa kNetworkSse2 = {nullptr, nullptr, nullptr, nullptr, 0, 0};
+const NetworkIsa kNetworkSse2 = {nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr, nullptr};
 }  // namespace kip::median
 
 #endif

@@ -19,14 +19,15 @@ struct U16 {
 }  // namespace
 
 namespace kip::median {
-const NetworkIsa kNetworkSse41 = {nullptr,    &NetworkKernels<U16>::select, nullptr, &NetworkKernels<U16>::median, 0,
-                                  U16::kLanes};
+const NetworkIsa kNetworkSse41 = {
+    nullptr, &NetworkKernels<U16>::select,   nullptr, &NetworkKernels<U16>::median, 0, U16::kLanes,
+    nullptr, &NetworkKernels<U16>::median3x3};
 }
 
 #else
 
 namespace kip::median {
-const NetworkIsa kNetworkSse41 = {nullptr, nullptr, nullptr, nullptr, 0, 0};
+const NetworkIsa kNetworkSse41 = {nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr, nullptr};
 }
 
 #endif
