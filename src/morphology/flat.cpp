@@ -1,6 +1,6 @@
 // Flat engine: rectangles separably (a horizontal pass per source row into a ring of row buffers,
-// then a vertical pass over the ring per destination row); other element masks through the rank
-// filter.
+// then a vertical pass over the ring per destination row); other element masks from their runs,
+// or through the rank filter where that path declines.
 #include "frame/cleanup.hpp"
 #include "morphology/flat_isa.hpp"
 #include "morphology/variants.hpp"
@@ -224,7 +224,13 @@ kip_status flat(const kimg_windowConst* source, const kimg_windowConst* mask, co
     if (!failed(s)) s = kip_filterMorphologyStructuringElement_getIsRectangular(element, &rectangular);
     if (!failed(s)) s = kip_filterMorphologyStructuringElement_getIsFlat(element, &isFlat);
     if (failed(s)) return s;
-    if (!(rectangular && isFlat)) return V::rankRoute(source, mask, params, element, dilate, output);
+    if (!(rectangular && isFlat)) {
+        s = kip_errNotAvailable;
+        if (isFlat && !kip::optimizationInhibited(V::kLabelRuns.text))
+            s = V::runs(source, mask, params, element, dilate, output);
+        if (kip_status_isNotAvailable(s)) s = V::rankRoute(source, mask, params, element, dilate, output);
+        return s;
+    }
 
     uint32_t maskNull = 1;
     if (mask) {

@@ -23,6 +23,7 @@ struct Variant8 {
     static constexpr auto kLabelRow = makeLabel("kip_morphology_row_weighted_noImageMask");
     static constexpr auto kLabelRowMasked = makeLabel("kip_morphology_row_weighted_imageMask");
     static constexpr auto kLabelCol = makeLabel("kip_morphology_col");
+    static constexpr auto kLabelRuns = makeLabel("kip_morphology_runs");
     static constexpr auto row = &kip_filterMorphologyRow8_;
     static constexpr auto rowMasked = &kip_filterMorphologyRowMasked8_;
     static constexpr auto col = &kip_filterMorphologyCol8_;
@@ -32,6 +33,7 @@ struct Variant8 {
     static constexpr auto general = &kip_filterMorphologyGeneral8_;
     static constexpr auto flat = &kip_filterMorphologyFlat8_;
     static constexpr auto rankRoute = &kip_filterMorphologyRankRoute8_;
+    static constexpr auto runs = &kip_filterMorphologyRuns8_;
     static constexpr auto fastTruncated = &kip_filterMorphologyFastTruncated8_;
     static kip_status copyWindow(const kimg_windowConst* s, kimg_window* d) { return kip_pelCopyWindow8(s, d); }
 };
@@ -44,6 +46,7 @@ struct Variant16 {
     static constexpr auto kLabelRow = makeLabel("kip_morphology_row_weighted_noImageMask16");
     static constexpr auto kLabelRowMasked = makeLabel("kip_morphology_row_weighted_imageMask16");
     static constexpr auto kLabelCol = makeLabel("kip_morphology_col16");
+    static constexpr auto kLabelRuns = makeLabel("kip_morphology_runs16");
     static constexpr auto row = &kip_filterMorphologyRow16_;
     static constexpr auto rowMasked = &kip_filterMorphologyRowMasked16_;
     static constexpr auto col = &kip_filterMorphologyCol16_;
@@ -53,6 +56,7 @@ struct Variant16 {
     static constexpr auto general = &kip_filterMorphologyGeneral16_;
     static constexpr auto flat = &kip_filterMorphologyFlat16_;
     static constexpr auto rankRoute = &kip_filterMorphologyRankRoute16_;
+    static constexpr auto runs = &kip_filterMorphologyRuns16_;
     static kip_status fastTruncated(const kimg_windowConst*, const kimg_windowConst*, const kip_filterMorphologyParams*,
                                     const kip_filterMorphologyStructuringElement*, int32_t, const kimg_window*) {
         return kip_errNotAvailable;
