@@ -18,6 +18,7 @@
 #include "morphology/flat_isa.hpp"
 #include "morphology/variants.hpp"
 #include "platform/assert.hpp"
+#include "platform/rect.hpp"
 
 using kip::Cleanup;
 using kip::failed;
@@ -205,13 +206,19 @@ private:
         }
     }
 
-    void combine(int32_t y) {
-        const int32_t width = s_.rect.width, height = s_.rect.height;
-        int32_t n = 0;
+    // f(run, source row) for the runs whose row lies in the image when centred on row y.
+    template <class F>
+    void forRunsInRows(int32_t y, F&& f) const {
         for (int32_t i = 0; i < runCount_; ++i) {
-            const Run& r = runs_[i];
-            const int64_t sy = int64_t{y} + r.dy;
-            if (sy < 0 || sy >= height) continue;
+            const int64_t sy = int64_t{y} + runs_[i].dy;
+            if (sy >= 0 && sy < s_.rect.height) f(runs_[i], sy);
+        }
+    }
+
+    void combine(int32_t y) {
+        const int32_t width = s_.rect.width;
+        int32_t n = 0;
+        forRunsInRows(y, [&](const Run& r, int64_t sy) {
             const int32_t second = r.length - (1 << r.level);
             const T* a = level(sy, r.level) + r.dx;
             rows_[n] = a;
@@ -222,7 +229,7 @@ private:
                 if (mask_) maskRows_[n] = maskRows_[n - 1] + second;
                 ++n;
             }
-        }
+        });
         if (n == 0) {
             rows_[0] = neutralRow_;
             maskRows_[0] = zeroRow_;
@@ -253,16 +260,16 @@ private:
     // already is 0 for dilation. Column x of row y is covered by a run when some member lands in
     // the row, that is -(dx + length - 1) <= x <= width - 1 - dx.
     void zeroEmpty(int32_t y, T* out) {
-        const int32_t width = s_.rect.width, height = s_.rect.height;
+        const int32_t width = s_.rect.width;
         int32_t n = 0;
-        for (int32_t i = 0; i < runCount_; ++i) {
-            const Run& r = runs_[i];
-            const int64_t sy = int64_t{y} + r.dy;
-            if (sy < 0 || sy >= height) continue;
+        bool whole = false;  // a run over the origin's column covers the row
+        forRunsInRows(y, [&](const Run& r, int64_t) {
             const int64_t from = std::max<int64_t>(0, -(int64_t{r.dx} + r.length - 1));
             const int64_t to = std::min<int64_t>(width - 1, int64_t{width} - 1 - r.dx);
+            whole = whole || (from == 0 && to == width - 1);
             if (from <= to) intervals_[n++] = Interval{int32_t(from), int32_t(to)};
-        }
+        });
+        if (whole) return;
         std::sort(intervals_, intervals_ + n, [](const Interval& a, const Interval& b) { return a.from < b.from; });
         int32_t next = 0;
         for (int32_t i = 0; i < n && next < width; ++i) {
@@ -294,10 +301,6 @@ private:
     const uint8_t** maskRows_ = nullptr;
 };
 
-bool sameRect(const kstd_rect32& a, const kstd_rect32& b) {
-    return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
-}
-
 template <class V>
 kip_status runs(const kimg_windowConst* source, const kimg_windowConst* mask, const kip_filterMorphologyParams* params,
                 const kip_filterMorphologyStructuringElement* element, int32_t dilate, const kimg_window* output) {
@@ -316,6 +319,7 @@ kip_status runs(const kimg_windowConst* source, const kimg_windowConst* mask, co
         if (failed(s)) return s;
         if (!isNull) useMask = mask;
     }
+    using kip::sameRect;
     if (!sameRect(source->rect, output->rect) || source->bytesPerPixel != int32_t{sizeof(T)} ||
         output->bytesPerPixel != int32_t{sizeof(T)} ||
         (useMask && (!sameRect(useMask->rect, source->rect) || useMask->bytesPerPixel != 1)))
