@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "frame/cleanup.hpp"
+#include "frame/image_entry.hpp"
 #include "kip/platform/math.h"
 #include "median/variants.hpp"
 #include "platform/assert.hpp"
@@ -135,16 +136,6 @@ kip_status windowEntry(const kimg_windowConst* source, const kimg_windowConst* m
     return c.finish(s);
 }
 
-// A bound image of another depth than the filter's; unbound images pass (they get new pixels or
-// are refused later).
-kip_status wrongDepth(const kimg_imageConst* image, uint32_t depth, bool* wrong) {
-    uint32_t bound = 0, actual = 0;
-    kip_status s = kimg_imageConst_getIsBound(image, &bound);
-    if (!failed(s) && bound) s = kimg_image_getDepth(image, &actual);
-    if (!failed(s)) *wrong = bound && actual != depth;
-    return s;
-}
-
 template <class V>
 kip_status imageEntry(const kimg_imageConst* source, const kimg_imageConst* mask, const kip_filterMedianParams* params,
                       const kip_filterMaskKernel* kernel, kimg_image* destination) {
@@ -152,34 +143,10 @@ kip_status imageEntry(const kimg_imageConst* source, const kimg_imageConst* mask
     KIP_REQUIRE(params);
     KIP_REQUIRE(kernel);
     KIP_REQUIRE(destination);
-    bool wrong[3] = {false, false, false};
-    kip_status s = wrongDepth(source, V::kDepth, &wrong[0]);
-    if (!failed(s)) s = wrongDepth(destination, V::kDepth, &wrong[1]);
-    if (!failed(s) && mask) s = wrongDepth(mask, 1, &wrong[2]);
-    if (failed(s)) return s;
-    if (wrong[0] || wrong[1] || wrong[2]) return kimg_errDepthMismatch;
-    uint32_t destinationBound = 0;
-    s = kimg_image_getIsBound(destination, &destinationBound);
-    if (failed(s)) return s;
-
-    Cleanup<1> c;
-    // New destination pixels are the call's to give back if it fails.
-    if (!destinationBound)
-        c.addObject<kimg_image, &kimg_image_assignUnbound>(ksys_cleanupDestroyOnFailure, destination);
-    kimg_windowConst sourceWindow, maskWindow;
-    kimg_window destinationWindow;
-    uint32_t nothingToDo = 0;
-    s = kip_filterInitializeWindow_(source, mask, destination, &sourceWindow, &maskWindow, &destinationWindow,
-                                    &nothingToDo, V::kDepth);
-    if (failed(s) || nothingToDo) return c.finish(s);
-    s = V::window(&sourceWindow, &maskWindow, params, kernel, &destinationWindow);
-    // The destination's window becomes the rectangle written.
-    kstd_rect32 written{};
-    uint32_t empty = 0, clipped = 0;
-    if (!failed(s)) s = kimg_windowConst_gcr(&sourceWindow, &destinationWindow, &written, &empty);
-    if (!failed(s)) s = kimg_image_setWindowRect(destination, &written, &clipped);
-    KIP_ASSERT(clipped == 0);
-    return c.finish(s);
+    return kip::runImageEntry(source, mask, destination, V::kDepth, kip::WrittenRect::common,
+                              [&](const kimg_windowConst* sw, const kimg_windowConst* mw, kimg_window* dw) {
+                                  return V::window(sw, mw, params, kernel, dw);
+                              });
 }
 
 }  // namespace

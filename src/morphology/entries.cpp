@@ -1,6 +1,7 @@
 // Image and window entries, the pass dispatch and the general choice between the flat and the
 // weighted engine.
 #include "frame/cleanup.hpp"
+#include "frame/image_entry.hpp"
 #include "frame/window_prep.hpp"
 #include "kip/window.h"
 #include "morphology/variants.hpp"
@@ -144,19 +145,11 @@ kip_status imageEntry(const kimg_imageConst* source, const kimg_imageConst* mask
     kip_status s = kip_filterMorphologyParams_validate(params);
     if (!failed(s)) s = kip_filterMorphologyStructuringElement_validate(element);
     if (failed(s)) return s;
-    kimg_windowConst sw, mw;
-    kimg_window dw;
-    uint32_t nothing = 0;
-    s = kip_filterInitializeWindow_(source, mask, destination, &sw, &mw, &dw, &nothing, V::kDepth);
-    if (failed(s) || nothing) return s;
-    s = windowEntry<V>(&sw, &mw, operation, params, element, &dw);
-    if (failed(s)) return s;
-    kstd_rect32 written;
-    uint32_t cut = 0;
-    s = kimg_window_getWindow(&dw, &written);
-    if (!failed(s)) s = kimg_image_setWindowRect(destination, &written, &cut);
-    KIP_ASSERT(failed(s) || cut == 0);
-    return s;
+    // The clipped border narrows the destination window to the rectangle it wrote.
+    return kip::runImageEntry(source, mask, destination, V::kDepth, kip::WrittenRect::destination,
+                              [&](const kimg_windowConst* sw, const kimg_windowConst* mw, kimg_window* dw) {
+                                  return windowEntry<V>(sw, mw, operation, params, element, dw);
+                              });
 }
 
 }  // namespace

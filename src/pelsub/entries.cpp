@@ -1,6 +1,7 @@
 // Image and window entries of local background subtraction, and the preparation of their
 // windows on the common rectangle of source, image mask and destination.
 #include "frame/cleanup.hpp"
+#include "frame/image_entry.hpp"
 #include "kip/median.h"
 #include "kip/platform/pixel.h"
 #include "pelsub/pelsub_internal.hpp"
@@ -11,25 +12,18 @@ using kip::failed;
 
 namespace {
 
-struct Variant8 {
-    using T = uint8_t;
-    static constexpr uint32_t kDepth = 1;
-    static constexpr auto mean = &kip_pelSubLocalMean8_;
-    static constexpr auto meanRows = &kip_pelSubLocalMeanRows8_;
-    static constexpr auto subtract = &kip_pelSubLocalSubtract8_;
-    static constexpr auto common = &kip_pelSubLocalCommonWindow8_;
-    static constexpr auto median = &kip_filterMedianWindow8;
+// The 8-bit and 16-bit policy: the steps differ only in their names.
+template <uint32_t Depth>
+struct Variant {
+    static constexpr uint32_t kDepth = Depth;
+    static constexpr bool k8 = Depth == 1;
+    static constexpr auto mean = k8 ? &kip_pelSubLocalMean8_ : &kip_pelSubLocalMean16_;
+    static constexpr auto meanRows = k8 ? &kip_pelSubLocalMeanRows8_ : &kip_pelSubLocalMeanRows16_;
+    static constexpr auto subtract = k8 ? &kip_pelSubLocalSubtract8_ : &kip_pelSubLocalSubtract16_;
+    static constexpr auto median = k8 ? &kip_filterMedianWindow8 : &kip_filterMedianWindow16;
 };
-
-struct Variant16 {
-    using T = uint16_t;
-    static constexpr uint32_t kDepth = 2;
-    static constexpr auto mean = &kip_pelSubLocalMean16_;
-    static constexpr auto meanRows = &kip_pelSubLocalMeanRows16_;
-    static constexpr auto subtract = &kip_pelSubLocalSubtract16_;
-    static constexpr auto common = &kip_pelSubLocalCommonWindow16_;
-    static constexpr auto median = &kip_filterMedianWindow16;
-};
+using Variant8 = Variant<1>;
+using Variant16 = Variant<2>;
 
 // rect := rect ∩ other; isNull = 1 when nothing is left.
 kip_status narrow(kstd_rect32* rect, const kstd_rect32& other, uint32_t* isNull) {
@@ -158,7 +152,7 @@ kip_status windowEntry(const kimg_windowConst* source, const kimg_windowConst* m
     kimg_windowConst mw;
     kimg_window dw;
     uint32_t isNull = 0;
-    s = V::common(source, maskUsed ? mask : nullptr, destination, &sw, &mw, &dw, &isNull);
+    s = commonWindow(source, maskUsed ? mask : nullptr, destination, &sw, &mw, &dw, &isNull);
     if (failed(s) || isNull) return s;
     return background.run(&sw, maskUsed ? &mw : nullptr, params, &dw);
 }
@@ -170,25 +164,18 @@ kip_status imageEntry(const kimg_imageConst* source, const kimg_imageConst* mask
     KIP_REQUIRE(params);
     KIP_REQUIRE(destination);
     uint32_t bound = 0;
-    uint32_t destinationBound = 0;
     kip_status s = kimg_imageConst_getIsBound(source, &bound);
-    if (!failed(s)) s = kimg_image_getIsBound(destination, &destinationBound);
     if (failed(s)) return s;
     if (!bound) return kip_errImageUnbound;
     s = kip_pelSubLocalParams_validate(params);
     if (failed(s)) return s;
-
-    kimg_windowConst sw;
-    kimg_windowConst mw;
-    kimg_window dw;
-    uint32_t isNull = 0;
-    s = kip_pelSubLocalInitializeWindow_(source, mask, destination, &sw, &mw, &dw, &isNull, V::kDepth);
-    if (failed(s) || isNull) return s;
-    Cleanup<1> c;
-    // New pixels go again if the filter fails: a failed call hands back no half-made image.
-    if (!destinationBound)
-        c.addObject<kimg_image, &kimg_image_assignUnbound>(ksys_cleanupDestroyOnFailure, destination);
-    return c.finish(windowEntry<V, Background>(&sw, &mw, params, &dw));
+    // The windows are prepared on the rectangle written: the destination keeps its window.
+    return kip::runImageEntry(
+        source, mask, destination, V::kDepth, kip::WrittenRect::prepared,
+        [&](const kimg_windowConst* sw, const kimg_windowConst* mw, kimg_window* dw) {
+            return windowEntry<V, Background>(sw, mw, params, dw);
+        },
+        &kip_pelSubLocalInitializeWindow_);
 }
 
 }  // namespace

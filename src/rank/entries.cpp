@@ -1,5 +1,6 @@
 // Image and window entries of the 8-bit and 16-bit rank filters.
 #include "frame/cleanup.hpp"
+#include "frame/image_entry.hpp"
 #include "rank/variants.hpp"
 
 using kip::Cleanup;
@@ -11,14 +12,6 @@ namespace {
 // A bound window or image of another depth would be read at the wrong pixel width.
 bool wrongDepth(const kimg_windowConst* w, int32_t bytesPerPixel) {
     return w && w->image && w->bytesPerPixel != bytesPerPixel;
-}
-
-kip_status wrongDepth(const kimg_imageConst* image, uint32_t depth, bool* wrong) {
-    uint32_t bound = 0, actual = 0;
-    kip_status s = kimg_imageConst_getIsBound(image, &bound);
-    if (!failed(s) && bound) s = kimg_image_getDepth(image, &actual);
-    if (!failed(s)) *wrong = bound && actual != depth;
-    return s;
 }
 
 template <class V>
@@ -66,33 +59,11 @@ kip_status imageEntry(const kimg_imageConst* source, const kimg_imageConst* mask
     KIP_REQUIRE(destination);
     kip_status s = kip_filterRankParams_validate(params);
     if (!failed(s)) s = kip_filterMaskKernel_validate(kernel);
-    bool wrong[3] = {false, false, false};
-    if (!failed(s)) s = wrongDepth(source, V::kDepth, &wrong[0]);
-    if (!failed(s)) s = wrongDepth(destination, V::kDepth, &wrong[1]);
-    if (!failed(s) && mask) s = wrongDepth(mask, 1, &wrong[2]);
     if (failed(s)) return s;
-    if (wrong[0] || wrong[1] || wrong[2]) return kimg_errDepthMismatch;
-    uint32_t destinationBound = 0;
-    s = kimg_image_getIsBound(destination, &destinationBound);
-    if (failed(s)) return s;
-
-    Cleanup<1> cleanup;
-    // New destination pixels are the call's to give back if it fails.
-    if (!destinationBound)
-        cleanup.addObject<kimg_image, &kimg_image_assignUnbound>(ksys_cleanupDestroyOnFailure, destination);
-    kimg_windowConst sourceWindow, maskWindow;
-    kimg_window destinationWindow;
-    uint32_t nothingToDo = 0;
-    s = kip_filterInitializeWindow_(source, mask, destination, &sourceWindow, &maskWindow, &destinationWindow,
-                                    &nothingToDo, V::kDepth);
-    if (failed(s) || nothingToDo) return cleanup.finish(s);
-    s = V::window(&sourceWindow, &maskWindow, params, kernel, &destinationWindow);
-    kstd_rect32 written{};
-    uint32_t empty = 0, clipped = 0;
-    if (!failed(s)) s = kimg_windowConst_gcr(&sourceWindow, &destinationWindow, &written, &empty);
-    if (!failed(s)) s = kimg_image_setWindowRect(destination, &written, &clipped);
-    KIP_ASSERT(clipped == 0);
-    return cleanup.finish(s);
+    return runImageEntry(source, mask, destination, V::kDepth, WrittenRect::common,
+                         [&](const kimg_windowConst* sw, const kimg_windowConst* mw, kimg_window* dw) {
+                             return V::window(sw, mw, params, kernel, dw);
+                         });
 }
 
 }  // namespace
