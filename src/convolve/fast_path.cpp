@@ -7,6 +7,7 @@
 #include "convolve/convolve_internal.hpp"
 #include "convolve/exact_divider.hpp"
 #include "convolve/fast_isa.hpp"
+#include "convolve/isa_choice.hpp"
 #include "frame/cleanup.hpp"
 #include "frame/isa.hpp"
 #include "kip/platform/pixel.h"
@@ -15,7 +16,6 @@
 using kip::Cleanup;
 using kip::failed;
 using kip::Isa;
-using kip::isaAvailable;
 using namespace kip::convolve;
 using kip::containsRect;
 using kip::mutablePixelAt;
@@ -86,44 +86,22 @@ struct Plan {
     const FastIsa* isa;
     int32_t kw, kh;
     int64_t hx, hy;
-    bool floatDivision;
-    ExactDivider divider;
+    Division division;
 };
 
-// Anything unusual is left to the general loop, which defines the outcome: kip_errNotAvailable
-// unless the windows are plain, the processor has kernels and the sums and quotients fit.
 template <class Weight, class Out>
 kip_status plan(const kimg_windowConst& source, const kimg_windowConst& kernel, int32_t divisor,
                 const kimg_window& destination, bool mirror, Plan* out) {
-    const kstd_rect32 r = destination.rect;
-    const kstd_rect32 s = source.rect;
-    if (r.width <= 0 || r.height <= 0 || destination.pixels == nullptr || source.pixels == nullptr || s.width <= 0 ||
-        s.height <= 0)
-        return kip_errNotAvailable;
-    if (source.bytesPerPixel != 1 || kernel.bytesPerPixel != int32_t{sizeof(Weight)} ||
-        destination.bytesPerPixel != int32_t{sizeof(Out)})
-        return kip_errNotAvailable;
     Plan p{};
-    const kip_status chosen = selectFastIsa(&p.isa);
-    if (failed(chosen)) return chosen;
+    kip_status s = admitExact(source, kernel, divisor, destination, mirror, sizeof(Weight), sizeof(Out), &p.division);
+    if (failed(s)) return s;
+    s = selectFastIsa(&p.isa);
+    if (failed(s)) return s;
     if (p.isa == nullptr) return kip_errNotAvailable;
-
-    // The accumulator stays within +-255 * norm, which must fit a signed 32-bit lane; a divisor at
-    // least the norm keeps quotients within -255..255 for the saturating packs.
-    const KernelNorm norm = sizeof(Weight) == 1 ? kernelNorm8(kernel) : kernelNorm16s(kernel);
-    if (norm.exact > uint64_t{0x7FFFFFFF} / 255 || divisor < 1 || uint64_t(divisor) < norm.exact)
-        return kip_errNotAvailable;
-    p.floatDivision = static_cast<uint32_t>(divisor) <= kFloatDivisorLimit;
-    if (!p.floatDivision && !makeExactDivider(static_cast<uint32_t>(divisor), &p.divider)) return kip_errNotAvailable;
-
     p.kw = kernel.rect.width;
     p.kh = kernel.rect.height;
     p.hx = (p.kw - 1) / 2;
     p.hy = (p.kh - 1) / 2;
-    if (!mirror && !containsRect(s, r.x - p.hx, r.y - p.hy, int64_t{r.width} + p.kw - 1, int64_t{r.height} + p.kh - 1))
-        return kip_errNotAvailable;
-    // Writing over pixels still to be read would change the results the general loop defines.
-    if (kip_pelfunc_checkMemoryOverlap(&source, &destination) != 0) return kip_errNotAvailable;
     *out = p;
     return 0;
 }
@@ -176,23 +154,16 @@ void packWeights(const kimg_windowConst& kernel, const Plan& p, const Scratch& s
 
 // Destination rows top to bottom, each pair row built once as the footprints move down.
 template <class Out>
-void convolveRows(const kimg_windowConst& source, const kimg_window& destination, int32_t divisor, bool mirror,
-                  const Plan& p, const Scratch& scratch) {
+void convolveRows(const kimg_windowConst& source, const kimg_window& destination, bool mirror, const Plan& p,
+                  const Scratch& scratch) {
     const kstd_rect32 r = destination.rect;
     const int64_t span = int64_t{r.width} + p.kw - 1;
     const PairBuilder builder(source, *p.isa, r.x - p.hx, span, mirror);
     auto slot = [&](int64_t v) { return scratch.ring + ((v - (r.y - p.hy)) % p.kh) * scratch.slotPairs * 2; };
     const int64_t lastV = int64_t{r.y} + r.height - 1 + p.hy;
     int64_t next = r.y - p.hy;
-    const FastRow row{scratch.pairRows,
-                      scratch.weights,
-                      scratch.pairCount,
-                      p.kw,
-                      r.width,
-                      p.floatDivision ? 1 : 0,
-                      floatReciprocal(static_cast<uint32_t>(divisor)),
-                      p.divider.magic,
-                      p.divider.shift};
+    const FastRow row{scratch.pairRows,      scratch.weights,  scratch.pairCount, p.kw, r.width, p.division.useFloat,
+                      p.division.reciprocal, p.division.magic, p.division.shift};
     for (int64_t y = r.y; y < int64_t{r.y} + r.height; ++y) {
         // Pair row v holds rows v and v + 1; for the last row its partner is never weighted.
         for (; next <= y + p.hy; ++next) builder.build(next, next < lastV ? next + 1 : next, slot(next));
@@ -223,7 +194,7 @@ kip_status fastConvolve(const kimg_windowConst* source, const kimg_windowConst* 
     c.addBlock<void>(ksys_cleanupFreeAlways, &block);
     scratch.carve(block);
     packWeights<Weight>(*kernel, p, scratch);
-    convolveRows<Out>(*source, *destination, divisor, mirror, p, scratch);
+    convolveRows<Out>(*source, *destination, mirror, p, scratch);
     return c.finish(0);
 }
 
@@ -231,24 +202,50 @@ kip_status fastConvolve(const kimg_windowConst* source, const kimg_windowConst* 
 
 namespace kip::convolve {
 
+bool makeDivision(uint32_t divisor, Division* out) {
+    Division d{};
+    d.useFloat = divisor <= kFloatDivisorLimit ? 1 : 0;
+    d.reciprocal = floatReciprocal(divisor);
+    ExactDivider exact{};
+    if (!d.useFloat && !makeExactDivider(divisor, &exact)) return false;
+    d.magic = exact.magic;
+    d.shift = exact.shift;
+    *out = d;
+    return true;
+}
+
+// Anything unusual is left to the general loop, which defines the outcome.
+kip_status admitExact(const kimg_windowConst& source, const kimg_windowConst& kernel, int32_t divisor,
+                      const kimg_window& destination, bool mirror, int32_t weightBytes, int32_t outBytes,
+                      Division* division) {
+    const kstd_rect32 r = destination.rect;
+    const kstd_rect32 s = source.rect;
+    if (r.width <= 0 || r.height <= 0 || destination.pixels == nullptr || source.pixels == nullptr || s.width <= 0 ||
+        s.height <= 0)
+        return kip_errNotAvailable;
+    if (source.bytesPerPixel != 1 || kernel.bytesPerPixel != weightBytes || destination.bytesPerPixel != outBytes)
+        return kip_errNotAvailable;
+    // The accumulator stays within +-255 * norm, which must fit a signed 32-bit lane; a divisor at
+    // least the norm keeps quotients within -255..255 for the saturating packs.
+    const KernelNorm norm = weightBytes == 1 ? kernelNorm8(kernel) : kernelNorm16s(kernel);
+    if (norm.exact > uint64_t{0x7FFFFFFF} / 255 || divisor < 1 || uint64_t(divisor) < norm.exact)
+        return kip_errNotAvailable;
+    Division d{};
+    if (!makeDivision(static_cast<uint32_t>(divisor), &d)) return kip_errNotAvailable;
+    const int64_t hx = (kernel.rect.width - 1) / 2, hy = (kernel.rect.height - 1) / 2;
+    if (!mirror && !containsRect(s, r.x - hx, r.y - hy, int64_t{r.width} + kernel.rect.width - 1,
+                                 int64_t{r.height} + kernel.rect.height - 1))
+        return kip_errNotAvailable;
+    // Writing over pixels still to be read would change the results the general loop defines.
+    if (kip_pelfunc_checkMemoryOverlap(&source, &destination) != 0) return kip_errNotAvailable;
+    *division = d;
+    return 0;
+}
+
 kip_status selectFastIsa(const FastIsa** isa) {
     KIP_REQUIRE(isa);
-    // Widest first. A table without kernels comes from a build for another processor.
-    const struct {
-        Isa set;
-        const FastIsa* table;
-    } choices[] = {{Isa::Avx2, &kFastIsaAvx2}, {Isa::Sse2, &kFastIsaSse2}};
-    *isa = nullptr;
-    for (const auto& choice : choices) {
-        bool available = false;
-        const kip_status s = isaAvailable(choice.set, &available);
-        if (failed(s)) return s;
-        if (available && choice.table->interleave != nullptr) {
-            *isa = choice.table;
-            break;
-        }
-    }
-    return 0;
+    return selectWidest(isa, {{Isa::Avx2, &kFastIsaAvx2}, {Isa::Sse2, &kFastIsaSse2}},
+                        [](const FastIsa& t) { return t.interleave != nullptr; });
 }
 
 }  // namespace kip::convolve

@@ -51,9 +51,26 @@ Gate askHook() {
     return kip::optimizationInhibited(V::kLabel.text) ? Gate::Inhibited : Gate::Allowed;
 }
 
+// The paths for kernels of a known shape, each behind its own label: equal weights take the box
+// path, other rank-one kernels the separable one. kip_errNotAvailable when neither serves.
+template <class V>
+kip_status shapedPath(const kimg_windowConst* source, const kimg_windowConst* kernel, int32_t divisor,
+                      const kimg_window* destination, bool mirror) {
+    int32_t weight = 0;
+    if (isBoxKernel(*kernel, &weight)) {
+        if (kip::optimizationInhibited(V::kBoxLabel.text)) return kip_errNotAvailable;
+        return V::box(source, kernel, divisor, destination, mirror ? 1u : 0u);
+    }
+    RankOne split;
+    if (!rankOneSplit(*kernel, &split) || kip::optimizationInhibited(V::kSeparableLabel.text))
+        return kip_errNotAvailable;
+    return V::separable(source, kernel, divisor, destination, mirror ? 1u : 0u);
+}
+
+// shaped: whether the shaped paths are still to be tried (the mirrored step has tried them).
 template <class V>
 kip_status clippedStep(const kimg_windowConst* source, const kimg_windowConst* kernel, const kimg_window* destination,
-                       Gate gate) {
+                       Gate gate, bool shaped) {
     KIP_REQUIRE(source);
     KIP_REQUIRE(kernel);
     KIP_REQUIRE(destination);
@@ -63,16 +80,20 @@ kip_status clippedStep(const kimg_windowConst* source, const kimg_windowConst* k
         return V::fillZero(&d);
     }
     const int32_t divisor = static_cast<int32_t>(norm.wrapped);
-    if (gate == Gate::AskHook) gate = askHook<V>();
     kip_status s = kip_errNotAvailable;
+    if (shaped) {
+        s = shapedPath<V>(source, kernel, divisor, destination, false);
+        if (!kip_status_isNotAvailable(s)) return s;
+    }
+    if (gate == Gate::AskHook) gate = askHook<V>();
     if (gate == Gate::Allowed) s = V::fast(source, kernel, divisor, destination);
     if (!kip_status_isNotAvailable(s)) return s;
     return V::loop(source, kernel, divisor, destination);
 }
 
-// The optimised path first reads the source through the reflection directly, which spares the
-// mirrored copy; when it declines, the mirrored copy is built and the clipped step runs on it.
-// The hook is asked once per call either way.
+// The optimised paths first read the source through the reflection directly, which spares the
+// mirrored copy; when they decline, the mirrored copy is built and the clipped step runs on it.
+// The hook is asked once per call and label either way.
 template <class V>
 kip_status mirroredStep(const kimg_windowConst* source, const kimg_windowConst* kernel,
                         const kimg_window* destination) {
@@ -82,9 +103,12 @@ kip_status mirroredStep(const kimg_windowConst* source, const kimg_windowConst* 
     Gate gate = Gate::AskHook;
     const KernelNorm norm = V::norm(*kernel);
     if (norm.wrapped != 0) {
+        const int32_t divisor = static_cast<int32_t>(norm.wrapped);
+        kip_status s = shapedPath<V>(source, kernel, divisor, destination, true);
+        if (!kip_status_isNotAvailable(s)) return s;
         gate = askHook<V>();
         if (gate == Gate::Allowed) {
-            kip_status s = V::fastMirrored(source, kernel, static_cast<int32_t>(norm.wrapped), destination);
+            s = V::fastMirrored(source, kernel, divisor, destination);
             if (!kip_status_isNotAvailable(s)) return s;
         }
     }
@@ -102,7 +126,7 @@ kip_status mirroredStep(const kimg_windowConst* source, const kimg_windowConst* 
     shifted.rect.y = static_cast<int32_t>(dy);
     kimg_windowConst whole;
     if (!failed(s)) s = kimg_windowConst_init(&whole, &mirror);
-    if (!failed(s)) s = clippedStep<V>(&whole, kernel, &shifted, gate);
+    if (!failed(s)) s = clippedStep<V>(&whole, kernel, &shifted, gate, false);
     return c.finish(s);
 }
 
@@ -112,12 +136,12 @@ extern "C" {
 
 kip_status kip_filterConvolveWindow8_8_8_clipped_(const kimg_windowConst* source, const kimg_windowConst* kernel,
                                                   const kimg_window* destination) {
-    return clippedStep<Variant8>(source, kernel, destination, Gate::AskHook);
+    return clippedStep<Variant8>(source, kernel, destination, Gate::AskHook, true);
 }
 
 kip_status kip_filterConvolveWindow8_16s_16s_clipped_(const kimg_windowConst* source, const kimg_windowConst* kernel,
                                                       const kimg_window* destination) {
-    return clippedStep<Variant16s>(source, kernel, destination, Gate::AskHook);
+    return clippedStep<Variant16s>(source, kernel, destination, Gate::AskHook, true);
 }
 
 kip_status kip_filterConvolveWindow8_8_8_mirrored_(const kimg_windowConst* source, const kimg_windowConst* kernel,

@@ -16,6 +16,8 @@ struct Variant8 {
     static constexpr int32_t kMin = 0, kMax = 255;  // destination values
     static constexpr bool kUnitKernelCopies = true;
     static constexpr auto kLabel = makeLabel("kip_filterConvolveWindow8_8_8_clipped_");
+    static constexpr auto kSeparableLabel = makeLabel("kip_filterConvolveWindow8_8_8_separable_");
+    static constexpr auto kBoxLabel = makeLabel("kip_filterConvolveWindow8_8_8_box_");
     static KernelNorm norm(const kimg_windowConst& k) { return kernelNorm8(k); }
     static kip_status fillZero(kimg_window* w) { return kip_pelSetWindow8(w, 0); }
     static kip_status copyKernelPixels(const kimg_imageConst* s, kimg_image* d) { return kip_pelCopy8(s, d); }
@@ -37,6 +39,8 @@ struct Variant8 {
     static constexpr auto loop = &kip_filterConvolveLoop8_8_8_;
     static constexpr auto fast = &kip_filterConvolveFast8_8_8_;
     static constexpr auto fastMirrored = &kip_filterConvolveFastMirrored8_8_8_;
+    static constexpr auto separable = &kip_filterConvolveSeparable8_8_8_;
+    static constexpr auto box = &kip_filterConvolveBox8_8_8_;
     static constexpr auto clipped = &kip_filterConvolveWindow8_8_8_clipped_;
     static constexpr auto mirrored = &kip_filterConvolveWindow8_8_8_mirrored_;
 };
@@ -48,6 +52,8 @@ struct Variant16s {
     static constexpr int32_t kMin = -32768, kMax = 32767;
     static constexpr bool kUnitKernelCopies = false;
     static constexpr auto kLabel = makeLabel("kip_filterConvolveWindow8_16s_16s_clipped_");
+    static constexpr auto kSeparableLabel = makeLabel("kip_filterConvolveWindow8_16s_16s_separable_");
+    static constexpr auto kBoxLabel = makeLabel("kip_filterConvolveWindow8_16s_16s_box_");
     static KernelNorm norm(const kimg_windowConst& k) { return kernelNorm16s(k); }
     static kip_status fillZero(kimg_window* w) { return kip_pelSetWindow16(w, 0); }
     static kip_status copyKernelPixels(const kimg_imageConst* s, kimg_image* d) { return kip_pelCopy16s(s, d); }
@@ -67,6 +73,8 @@ struct Variant16s {
     static constexpr auto loop = &kip_filterConvolveLoop8_16s_16s_;
     static constexpr auto fast = &kip_filterConvolveFast8_16s_16s_;
     static constexpr auto fastMirrored = &kip_filterConvolveFastMirrored8_16s_16s_;
+    static constexpr auto separable = &kip_filterConvolveSeparable8_16s_16s_;
+    static constexpr auto box = &kip_filterConvolveBox8_16s_16s_;
     static constexpr auto clipped = &kip_filterConvolveWindow8_16s_16s_clipped_;
     static constexpr auto mirrored = &kip_filterConvolveWindow8_16s_16s_mirrored_;
 };

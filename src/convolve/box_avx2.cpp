@@ -1,0 +1,65 @@
+// AVX2 kernels of the box convolution: column sums moved by whole vectors of entering and
+// leaving pixels, window sums from a prefix row, 16 destination pixels per block.
+#include <cstdint>
+#include <cstring>
+
+#include "convolve/box_isa.hpp"
+
+#if defined(__AVX2__)
+#include <immintrin.h>
+
+namespace kip::convolve::avx2 {
+
+#include "convolve/divide_avx2.hpp"
+
+struct Ops {
+    using Vec = __m256i;
+    static constexpr int32_t kLanes = 8;
+    static Vec load(const uint32_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+    static Vec sub(Vec a, Vec b) { return _mm256_sub_epi32(a, b); }
+    static Vec negate(Vec a) { return _mm256_sub_epi32(_mm256_setzero_si256(), a); }
+    // The permute undoes the packs' per-lane order.
+    static __m256i pack(Vec q0, Vec q1) { return _mm256_permute4x64_epi64(_mm256_packs_epi32(q0, q1), 0xD8); }
+    static void store(Vec q0, Vec q1, int16_t* out) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), pack(q0, q1));
+    }
+    static void store(Vec q0, Vec q1, uint8_t* out) {
+        const __m256i packed = pack(q0, q1);
+        const __m128i bytes = _mm_packus_epi16(_mm256_castsi256_si128(packed), _mm256_extracti128_si256(packed, 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+    }
+};
+
+#include "convolve/box_driver.hpp"
+
+void update(uint32_t* sums, const uint8_t* add, const uint8_t* sub, int32_t n) {
+    int32_t c = 0;
+    for (; c + 16 <= n; c += 16) {
+        const __m256i a = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(add + c)));
+        const __m256i s = sub != nullptr
+                              ? _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sub + c)))
+                              : _mm256_setzero_si256();
+        const __m256i diff = _mm256_sub_epi16(a, s);
+        __m256i* p = reinterpret_cast<__m256i*>(sums + c);
+        _mm256_storeu_si256(
+            p, _mm256_add_epi32(_mm256_loadu_si256(p), _mm256_cvtepi16_epi32(_mm256_castsi256_si128(diff))));
+        _mm256_storeu_si256(p + 1, _mm256_add_epi32(_mm256_loadu_si256(p + 1),
+                                                    _mm256_cvtepi16_epi32(_mm256_extracti128_si256(diff, 1))));
+    }
+    updateScalar(sums, add, sub, c, n);
+}
+
+}  // namespace kip::convolve::avx2
+
+namespace kip::convolve {
+const BoxIsa kBoxIsaAvx2 = {&avx2::update, &avx2::boxRow8, &avx2::boxRow16};
+}
+
+#else
+
+namespace kip::convolve {
+// Not built for x86-64: no kernels; the driver never selects them.
+const BoxIsa kBoxIsaAvx2 = {nullptr, nullptr, nullptr};
+}  // namespace kip::convolve
+
+#endif

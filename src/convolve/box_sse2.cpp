@@ -1,0 +1,65 @@
+// SSE2 kernels of the box convolution: column sums moved by whole vectors of entering and
+// leaving pixels, window sums from a prefix row, 8 destination pixels per block.
+#include <cstdint>
+#include <cstring>
+
+#include "convolve/box_isa.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+
+namespace kip::convolve::sse2 {
+
+#include "convolve/divide_sse2.hpp"
+
+struct Ops {
+    using Vec = __m128i;
+    static constexpr int32_t kLanes = 4;
+    static Vec load(const uint32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+    static Vec sub(Vec a, Vec b) { return _mm_sub_epi32(a, b); }
+    static Vec negate(Vec a) { return _mm_sub_epi32(_mm_setzero_si128(), a); }
+    static void store(Vec q0, Vec q1, int16_t* out) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packs_epi32(q0, q1));
+    }
+    static void store(Vec q0, Vec q1, uint8_t* out) {
+        const __m128i packed = _mm_packs_epi32(q0, q1);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(packed, packed));
+    }
+};
+
+#include "convolve/box_driver.hpp"
+
+// Adds 8 signed 16-bit differences to 8 column sums.
+inline void addDiff(uint32_t* sums, __m128i diff) {
+    const __m128i sign = _mm_srai_epi16(diff, 15);
+    __m128i* s = reinterpret_cast<__m128i*>(sums);
+    _mm_storeu_si128(s, _mm_add_epi32(_mm_loadu_si128(s), _mm_unpacklo_epi16(diff, sign)));
+    _mm_storeu_si128(s + 1, _mm_add_epi32(_mm_loadu_si128(s + 1), _mm_unpackhi_epi16(diff, sign)));
+}
+
+void update(uint32_t* sums, const uint8_t* add, const uint8_t* sub, int32_t n) {
+    const __m128i zero = _mm_setzero_si128();
+    int32_t c = 0;
+    for (; c + 16 <= n; c += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(add + c));
+        const __m128i s = sub != nullptr ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(sub + c)) : zero;
+        addDiff(sums + c, _mm_sub_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(s, zero)));
+        addDiff(sums + c + 8, _mm_sub_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(s, zero)));
+    }
+    updateScalar(sums, add, sub, c, n);
+}
+
+}  // namespace kip::convolve::sse2
+
+namespace kip::convolve {
+const BoxIsa kBoxIsaSse2 = {&sse2::update, &sse2::boxRow8, &sse2::boxRow16};
+}
+
+#else
+
+namespace kip::convolve {
+// Not built for x86-64: no kernels; the driver never selects them.
+const BoxIsa kBoxIsaSse2 = {nullptr, nullptr, nullptr};
+}  // namespace kip::convolve
+
+#endif

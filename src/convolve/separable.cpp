@@ -1,0 +1,193 @@
+// The separable convolution path: a kernel that is exactly the outer product of an integer column
+// and an integer row is applied as a vertical pass over the source rows (column sums, kept in 16
+// bits) and a horizontal pass over those sums. All arithmetic is modulo 2^32 like the general
+// loop's, so the accumulator, and with it the quotient, is the general loop's to the bit.
+#include <cstring>
+#include <numeric>
+
+#include "convolve/convolve_internal.hpp"
+#include "convolve/isa_choice.hpp"
+#include "convolve/separable_isa.hpp"
+#include "convolve/span.hpp"
+#include "frame/cleanup.hpp"
+#include "platform/assert.hpp"
+
+using kip::Cleanup;
+using kip::failed;
+using kip::Isa;
+using kip::mutablePixelAt;
+using namespace kip::convolve;
+
+namespace {
+
+// The vertical sums live in int16 around a bias, which holds when 255 x the column factor's
+// magnitude sum spans at most 65536 values.
+constexpr int64_t kMaxColumnMagnitude = 257;
+constexpr uint64_t kMaxScratchBytes = uint64_t{64} << 20;
+
+int64_t weightAt(const kimg_windowConst& k, int64_t column, int64_t row) {
+    const int64_t x = int64_t{k.rect.x} + column, y = int64_t{k.rect.y} + row;
+    return k.bytesPerPixel == 1 ? int64_t{kip::pixelAt<uint8_t>(k, x, y)[0]}
+                                : int64_t{kip::pixelAt<int16_t>(k, x, y)[0]};
+}
+
+}  // namespace
+
+namespace kip::convolve {
+
+bool rankOneSplit(const kimg_windowConst& kernel, RankOne* split) {
+    KIP_REQUIRE(split);
+    const int32_t kw = kernel.rect.width, kh = kernel.rect.height;
+    if (kw <= 0 || kh <= 0 || (kernel.bytesPerPixel != 1 && kernel.bytesPerPixel != 2)) return false;
+    int32_t p = -1, q = -1;
+    for (int32_t j = 0; j < kh && p < 0; ++j)
+        for (int32_t i = 0; i < kw; ++i)
+            if (weightAt(kernel, i, j) != 0) {
+                p = j;
+                q = i;
+                break;
+            }
+    if (p < 0) return false;
+    const int64_t pivot = weightAt(kernel, q, p);
+    // Rank one: every 2 x 2 minor through the pivot vanishes (products below 2^31 in magnitude).
+    int64_t g = 0;
+    for (int32_t j = 0; j < kh; ++j) {
+        const int64_t kjq = weightAt(kernel, q, j);
+        g = std::gcd(g, kjq);
+        for (int32_t i = 0; i < kw; ++i)
+            if (weightAt(kernel, i, j) * pivot != kjq * weightAt(kernel, i, p)) return false;
+    }
+    // column_j = K[j][q] / g has no common factor, so row_i = K[p][i] * g / pivot is an integer:
+    // column_j * row_i = K[j][q] * K[p][i] / pivot = K[j][i].
+    *split = RankOne{p, q, pivot, g};
+    return true;
+}
+
+int64_t RankOne::column(const kimg_windowConst& kernel, int32_t j) const { return weightAt(kernel, q, j) / gcd; }
+int64_t RankOne::row(const kimg_windowConst& kernel, int32_t i) const { return weightAt(kernel, i, p) * gcd / pivot; }
+
+kip_status selectSeparableIsa(const SeparableIsa** isa) {
+    KIP_REQUIRE(isa);
+    return selectWidest(isa, {{Isa::Avx2, &kSeparableIsaAvx2}, {Isa::Sse2, &kSeparableIsaSse2}},
+                        [](const SeparableIsa& t) { return t.vertical != nullptr; });
+}
+
+}  // namespace kip::convolve
+
+namespace {
+
+// The turned factors packed two taps to an int32 (low half first); an odd last tap gets 0.
+void packTaps(const int64_t* taps, int32_t n, int32_t* packed) {
+    for (int32_t k = 0; 2 * k < n; ++k) {
+        const uint32_t lo = static_cast<uint16_t>(taps[2 * k]);
+        const uint32_t hi = 2 * k + 1 < n ? static_cast<uint16_t>(taps[2 * k + 1]) : 0u;
+        packed[k] = static_cast<int32_t>(lo | (hi << 16));
+    }
+}
+
+template <class Weight, class Out>
+kip_status separableConvolve(const kimg_windowConst* source, const kimg_windowConst* kernel, int32_t divisor,
+                             const kimg_window* destination, bool mirror) {
+    KIP_REQUIRE(source);
+    KIP_REQUIRE(kernel);
+    KIP_REQUIRE(destination);
+    Division division;
+    kip_status s = admitExact(*source, *kernel, divisor, *destination, mirror, sizeof(Weight), sizeof(Out), &division);
+    if (failed(s)) return s;
+    const kstd_rect32 r = destination->rect;
+    if (mirror && !kip::containsRect(source->rect, r.x, r.y, r.width, r.height)) return kip_errNotAvailable;
+    RankOne split;
+    if (!rankOneSplit(*kernel, &split)) return kip_errNotAvailable;
+    const SeparableIsa* isa = nullptr;
+    s = selectSeparableIsa(&isa);
+    if (failed(s)) return s;
+    if (isa == nullptr) return kip_errNotAvailable;
+
+    const int32_t kw = kernel->rect.width, kh = kernel->rect.height;
+    const int32_t vPairs = (kh + 1) / 2, hPairs = (kw + 1) / 2;
+    const Span span(*source, r.x, r.width, kw);
+    const int64_t slots = (r.width > kSeparableBlock ? r.width : kSeparableBlock) + int64_t{kw} + 1;
+    const uint64_t vBytes = (uint64_t(slots) * 2 + 63) / 64 * 64, rowBytes = uint64_t(2 * vPairs) * sizeof(void*),
+                   tapBytes = uint64_t(kw + kh) * 8, packedBytes = uint64_t(vPairs + hPairs) * 4;
+    const uint64_t bytes = 64 + vBytes + rowBytes + tapBytes + packedBytes;
+    if (bytes > kMaxScratchBytes) return kip_errNotAvailable;
+    void* block = nullptr;
+    s = ksys_memory_alloc_internal(static_cast<size_t>(bytes), &block);
+    if (failed(s)) return s;
+    Cleanup<1> c;
+    c.addBlock<void>(ksys_cleanupFreeAlways, &block);
+    uint8_t* base = static_cast<uint8_t*>(block);
+    base += (64 - reinterpret_cast<uintptr_t>(base) % 64) % 64;
+    int16_t* v = reinterpret_cast<int16_t*>(base);
+    const uint8_t** rows = reinterpret_cast<const uint8_t**>(base + vBytes);
+    int64_t* taps = reinterpret_cast<int64_t*>(base + vBytes + rowBytes);
+    int32_t* vPacked = reinterpret_cast<int32_t*>(base + vBytes + rowBytes + tapBytes);
+    int32_t* hPacked = vPacked + vPairs;
+    // Slots past the span are read by the last blocks but never weighted into a stored pixel.
+    std::memset(v, 0, static_cast<size_t>(vBytes));
+
+    // Footprint row j meets the column factor's entry kh - 1 - j, column i the row factor's kw - 1 - i.
+    int64_t magnitude = 0, negative = 0;
+    bool fits = true;
+    for (int32_t j = 0; j < kh; ++j) {
+        const int64_t t = split.column(*kernel, kh - 1 - j);
+        taps[j] = t;
+        magnitude += t < 0 ? -t : t;
+        negative += t < 0 ? t : 0;
+        fits = fits && t >= INT16_MIN && t <= INT16_MAX;
+    }
+    packTaps(taps, kh, vPacked);
+    int64_t rowSum = 0;
+    for (int32_t i = 0; i < kw; ++i) {
+        const int64_t t = split.row(*kernel, kw - 1 - i);
+        taps[i] = t;
+        rowSum += t;
+        fits = fits && t >= INT16_MIN && t <= INT16_MAX;
+    }
+    packTaps(taps, kw, hPacked);
+    if (!fits || magnitude > kMaxColumnMagnitude) return c.finish(kip_errNotAvailable);
+    // Column sums lie in [255 * negative, 255 * (negative + magnitude)]; minus the bias, in int16.
+    const int32_t bias = static_cast<int32_t>(255 * negative + 32768);
+    const uint32_t constant = static_cast<uint32_t>(bias) * static_cast<uint32_t>(rowSum);
+
+    const SeparableRow row{v,
+                           hPacked,
+                           hPairs,
+                           r.width,
+                           static_cast<int32_t>(constant),
+                           division.useFloat,
+                           division.reciprocal,
+                           division.magic,
+                           division.shift};
+    const int64_t hy = (kh - 1) / 2;
+    const int64_t in0 = span.inBegin(), in1 = span.inEnd();
+    for (int64_t y = r.y; y < int64_t{r.y} + r.height; ++y) {
+        for (int32_t j = 0; j < kh; ++j) rows[j] = span.row(y - hy + j, mirror);
+        if (kh % 2) rows[kh] = rows[kh - 1];  // weight 0
+        isa->vertical(rows, vPacked, vPairs, bias, static_cast<int32_t>(in1 - in0), v + in0);
+        for (int64_t col = 0; col < in0; ++col) v[col] = v[span.reflected(col)];
+        for (int64_t col = in1; col < span.width(); ++col) v[col] = v[span.reflected(col)];
+        Out* out = mutablePixelAt<Out>(*destination, r.x, y);
+        if constexpr (sizeof(Out) == 1)
+            isa->row8(row, out);
+        else
+            isa->row16(row, reinterpret_cast<int16_t*>(out));
+    }
+    return c.finish(0);
+}
+
+}  // namespace
+
+extern "C" {
+
+kip_status kip_filterConvolveSeparable8_8_8_(const kimg_windowConst* source, const kimg_windowConst* kernel,
+                                             int32_t divisor, const kimg_window* destination, uint32_t mirror) {
+    return separableConvolve<uint8_t, uint8_t>(source, kernel, divisor, destination, mirror != 0);
+}
+
+kip_status kip_filterConvolveSeparable8_16s_16s_(const kimg_windowConst* source, const kimg_windowConst* kernel,
+                                                 int32_t divisor, const kimg_window* destination, uint32_t mirror) {
+    return separableConvolve<int16_t, uint16_t>(source, kernel, divisor, destination, mirror != 0);
+}
+
+}  // extern "C"

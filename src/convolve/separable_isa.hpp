@@ -1,0 +1,46 @@
+// What the separable convolution's driver hands to its instruction-set kernels. Plain data only:
+// this header is included by files built with different instruction sets.
+#pragma once
+
+#include <cstdint>
+
+#include "kip/status.h"
+
+namespace kip::convolve {
+
+// One destination row of the horizontal pass. v holds the vertical pass's column sums minus a
+// bias, one int16 per span column, readable up to max(width, kSeparableBlock) + 2 * pairCount;
+// weights[k] packs the turned row factor's taps 2k (low half) and 2k + 1. The sum over the taps
+// plus constant is the general loop's accumulator (mod 2^32), divided as Division says.
+struct SeparableRow {
+    const int16_t* v;
+    const int32_t* weights;
+    int32_t pairCount;
+    int32_t width;
+    int32_t constant;
+    int32_t useFloat;
+    float reciprocal;
+    uint32_t magic;
+    uint32_t shift;
+};
+
+struct SeparableIsa {
+    // out[c] = rows[0][c] * w0 + rows[1][c] * w1 + rows[2][c] * w2' + ... - bias for 0 <= c < n,
+    // weights[k] packing the taps of rows 2k and 2k + 1 as in SeparableRow; the caller keeps every
+    // result within int16.
+    void (*vertical)(const uint8_t* const* rows, const int32_t* weights, int32_t pairCount, int32_t bias, int32_t n,
+                     int16_t* out);
+    void (*row8)(const SeparableRow& row, uint8_t* out);
+    void (*row16)(const SeparableRow& row, int16_t* out);
+};
+
+// The widest block of destination pixels a kernel computes at once.
+constexpr int32_t kSeparableBlock = 16;
+
+extern const SeparableIsa kSeparableIsaSse2;
+extern const SeparableIsa kSeparableIsaAvx2;
+
+// *isa := the widest kernels the processor runs, or null when none.
+kip_status selectSeparableIsa(const SeparableIsa** isa);
+
+}  // namespace kip::convolve
