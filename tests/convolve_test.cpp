@@ -60,6 +60,12 @@ int32_t recordingHook(const uint16_t* label) {
     return 1;
 }
 int32_t inhibitHook(const uint16_t*) { return 1; }
+int32_t recordingAllowHook(const uint16_t* label) { return recordingHook(label) - 1; }
+// A hook label as the recording hook writes it down.
+template <class L>
+std::u16string labelOf(const L& l) {
+    return std::u16string(l.text, l.text + std::size(l.text) - 1) + u'\0';
+}
 
 // Restores the hook and the processor features whatever a test did.
 struct PathGuard {
@@ -226,23 +232,60 @@ TEST(ConvolveRandom, EveryPathAgreesAtThePlanesEdges) {
     }
 }
 
-// The optimised slots against the general loop on wider rows (several blocks, odd tails, strides),
-// clipped on the source and mirrored against the loop over the mirrored copy. In-range kernels
-// must be served (status 0), not declined, on each instruction set; pixels beside the
-// destination window stay untouched.
+// Weights K[j][i] = column[j] * row[i] of random integer factors. Styles: 0 small factors, 1 factors
+// as large as the weights allow, 2 one weight everywhere (small or extreme).
 template <class A>
-void fastMatchesLoop(std::mt19937& rng, int path) {
-    const int32_t kw = 1 + 2 * int32_t(rng() % 8), kh = 1 + 2 * int32_t(rng() % 8);
-    Kernel<A> kernel(kw, kh, randomWeights<A>(rng, kw * kh, int(rng() % 6)));
+std::vector<int32_t> rankOneWeights(std::mt19937& rng, int32_t kw, int32_t kh, int style) {
+    const int32_t limit = A::kSigned ? 32767 : 255;
+    if (style == 2) {
+        const int32_t extremes[] = {A::kMax, A::kSigned ? A::kMin : A::kMax, A::kSigned ? -1 : 1};
+        const int32_t w = rng() % 2 ? extremes[rng() % 3] : 1 + int32_t(rng() % 3);
+        return std::vector<int32_t>(size_t(kw) * size_t(kh), w);
+    }
+    const int32_t cm = style == 0 ? 3 : 1 + int32_t(rng() % uint32_t(limit)), rm = style == 0 ? 3 : limit / cm;
+    auto factor = [&](int32_t n, int32_t m) {
+        std::vector<int32_t> f(static_cast<size_t>(n), 0);
+        for (int32_t& v : f) v = int32_t(rng() % uint32_t(m + 1)) * (A::kSigned && rng() % 2 ? -1 : 1);
+        if (std::all_of(f.begin(), f.end(), [](int32_t v) { return v == 0; })) f[rng() % f.size()] = m;
+        return f;
+    };
+    const std::vector<int32_t> column = factor(kh, cm), row = factor(kw, rm);
+    std::vector<int32_t> w;
+    for (int32_t c : column)
+        for (int32_t r : row) w.push_back(c * r);
+    return w;
+}
+
+// Kernel shapes of the optimised slots: any kernel (the general fast path), rank one (separable
+// path), equal weights (box path).
+enum class Shape { Any, RankOne, Box };
+
+// An optimised slot against the general loop on wider rows (several blocks, odd tails, strides),
+// clipped on the source and mirrored against the loop over the mirrored copy (sources smaller
+// than the kernel included). Kernels in easy range must be served (status 0), not declined, on
+// each instruction set; pixels beside the destination window stay untouched.
+template <class A>
+void slotMatchesLoop(std::mt19937& rng, int path, Shape shape) {
+    const bool large = shape != Shape::Any && rng() % 24 == 0;
+    const uint32_t sizes = shape == Shape::Any ? 8 : 16;
+    int32_t kw = 1 + 2 * int32_t(rng() % sizes), kh = 1 + 2 * int32_t(rng() % sizes);
+    (rng() % 2 ? kw : kh) = large ? 1 + 2 * int32_t(rng() % 128) : (rng() % 2 ? kw : kh);
+    const int style = int(rng() % 3);
+    const std::vector<int32_t> weights = shape == Shape::Any       ? randomWeights<A>(rng, kw * kh, int(rng() % 6))
+                                         : shape == Shape::RankOne ? rankOneWeights<A>(rng, kw, kh, style % 2)
+                                                                   : rankOneWeights<A>(rng, kw, kh, 2);
+    Kernel<A> kernel(kw, kh, weights);
     kimg_windowConst kwin;
     kimg_windowConst_init(&kwin, &kernel.k.image);
     const auto norm = A::kSigned ? kip::convolve::kernelNorm16s(kwin) : kip::convolve::kernelNorm8(kwin);
     if (norm.wrapped == 0) return;
     const int32_t divisor = int32_t(norm.wrapped);
-    const kstd_rect32 s = rect(int32_t(rng() % 9) - 4, 3, kw + int32_t(rng() % 70), kh + int32_t(rng() % 12));
+    const bool mirrored = rng() % 2;
+    const kstd_rect32 s = mirrored && rng() % 2
+                              ? rect(int32_t(rng() % 9) - 4, 3, 1 + int32_t(rng() % 70), 1 + int32_t(rng() % 12))
+                              : rect(int32_t(rng() % 9) - 4, 3, kw + int32_t(rng() % 70), kh + int32_t(rng() % 12));
     Img src(1, s, int32_t(rng() % 4));
     src.fillRandom(rng);
-    const bool mirrored = rng() % 2;
     const int32_t mx = mirrored ? 0 : kw / 2, my = mirrored ? 0 : kh / 2;
     const int32_t w = 1 + int32_t(rng() % uint32_t(s.width - 2 * mx)),
                   h = 1 + int32_t(rng() % uint32_t(s.height - 2 * my));
@@ -254,15 +297,25 @@ void fastMatchesLoop(std::mt19937& rng, int path) {
     loopOut.setValues(fastOut.values());
     const kimg_window fw = kiptest::restrict(fastOut.window(), r), lw = kiptest::restrict(loopOut.window(), r);
     const kimg_windowConst sw = src.window();
+    const std::string where = "kernel " + std::to_string(kw) + "x" + std::to_string(kh) +
+                              (mirrored ? " mirrored" : " clipped") + " shape " + std::to_string(int(shape)) +
+                              " path " + std::to_string(path);
 
     choosePath(path);
-    const kip_status fs = (mirrored ? A::fastMirrored : A::fast)(&sw, &kwin, divisor, &fw);
+    kip_status fs;
+    if (shape == Shape::Any)
+        fs = (mirrored ? A::fastMirrored : A::fast)(&sw, &kwin, divisor, &fw);
+    else
+        fs = (shape == Shape::Box ? A::box : A::separable)(&sw, &kwin, divisor, &fw, mirrored ? 1u : 0u);
     choosePath(0);
+    const bool easy = shape == Shape::Any || (shape == Shape::RankOne && style == 0 && kh <= 85) ||
+                      (shape == Shape::Box && std::abs(weights[0]) <= 3);
     if (path == 2) {
-        EXPECT_EQ(fs, kip_errNotAvailable);
+        EXPECT_EQ(fs, kip_errNotAvailable) << where;
         return;
     }
-    ASSERT_EQ(fs, 0) << "kernel " << kw << "x" << kh << (mirrored ? " mirrored" : " clipped");
+    if (fs == kip_errNotAvailable && !easy) return;
+    ASSERT_EQ(fs, 0) << where << " w0 " << weights[0] << " divisor " << divisor << " src " << s << " dst " << r;
     kiptest::Image mirror;
     kimg_windowConst loopSource = sw;
     kimg_window loopTarget = lw;
@@ -274,9 +327,7 @@ void fastMatchesLoop(std::mt19937& rng, int path) {
         loopTarget.rect.y -= s.y;
     }
     ASSERT_EQ(A::loop(&loopSource, &kwin, divisor, &loopTarget), 0);
-    EXPECT_EQ(fastOut.values(), loopOut.values())
-        << "kernel " << kw << "x" << kh << (mirrored ? " mirrored" : " clipped") << " path " << path << " destination "
-        << r;
+    EXPECT_EQ(fastOut.values(), loopOut.values()) << where << " destination " << r;
 }
 
 TEST(ConvolveFast, MatchesGeneralLoopOnBothInstructionSets) {
@@ -285,10 +336,132 @@ TEST(ConvolveFast, MatchesGeneralLoopOnBothInstructionSets) {
     for (int iter = 0; iter < 1500; ++iter) {
         const int path = iter % 10 == 9 ? 2 : iter % 2;
         if (iter % 3)
-            fastMatchesLoop<Api8>(rng, path);
+            slotMatchesLoop<Api8>(rng, path, Shape::Any);
         else
-            fastMatchesLoop<Api16s>(rng, path);
+            slotMatchesLoop<Api16s>(rng, path, Shape::Any);
         if (HasFailure()) return;
+    }
+}
+
+// Random rank-one and equal-weight kernels from 1 to 255 taps a side, unsigned and signed, through
+// the separable and the box path, each instruction set forced.
+TEST(ConvolveShaped, MatchGeneralLoopOnBothInstructionSets) {
+    PathGuard guard;
+    std::mt19937 rng(78);
+    for (int iter = 0; iter < 3000; ++iter) {
+        const int path = iter % 10 == 9 ? 2 : iter % 2;
+        const Shape shape = iter % 4 == 3 ? Shape::Box : Shape::RankOne;
+        if (iter % 3)
+            slotMatchesLoop<Api8>(rng, path, shape);
+        else
+            slotMatchesLoop<Api16s>(rng, path, shape);
+        if (HasFailure()) return;
+    }
+}
+
+// Through the entries: rank-one, equal-weight and other kernels give the same pixels with every
+// optimised path allowed as with the hook refusing them all; the separable path is offered only
+// rank-one kernels (and every one of them that reaches the optimised paths), the box path only
+// equal weights.
+template <class A>
+void shapedEntryCase(std::mt19937& rng) {
+    const int32_t kw = 1 + 2 * int32_t(rng() % 8), kh = 1 + 2 * int32_t(rng() % 8);
+    const int shape = int(rng() % 3);
+    const std::vector<int32_t> weights = shape == 0 ? randomWeights<A>(rng, kw * kh, rng() % 2 ? 0 : 5)
+                                                    : rankOneWeights<A>(rng, kw, kh, shape == 2 ? 2 : int(rng() % 2));
+    bool rankOne = true, equal = true, zero = true;
+    for (int32_t j = 0; j < kh; ++j)
+        for (int32_t i = 0; i < kw; ++i) {
+            const int64_t v = weights[size_t(j * kw + i)];
+            equal = equal && v == weights[0];
+            zero = zero && v == 0;
+            for (int32_t j2 = 0; j2 < kh; ++j2)
+                for (int32_t i2 = 0; i2 < kw; ++i2)
+                    rankOne = rankOne && v * weights[size_t(j2 * kw + i2)] ==
+                                             int64_t{weights[size_t(j * kw + i2)]} * weights[size_t(j2 * kw + i)];
+        }
+    Kernel<A> kernel(kw, kh, weights);
+    const kstd_rect32 sr = randomRect(rng, 0, 0, 60);
+    Img src(1, sr, int32_t(rng() % 3));
+    src.fillRandom(rng);
+    const bool unbound = rng() % 3 == 0;
+    const kstd_rect32 dr = randomRect(rng, sr.x, sr.y, 70);
+    const int32_t pad = int32_t(rng() % 3);
+    const kip_filterConvolveParams params{rng() % 2 ? 2u : 0u};
+    std::vector<uint16_t> results[2];
+    kip_status statuses[2];
+    std::u16string labels;
+    for (int run = 0; run < 2; ++run) {
+        Img dst;
+        if (!unbound) {
+            dst.bind(A::kDepth, dr, pad);
+            dst.setValues(std::vector<uint16_t>(size_t(dr.width) * size_t(dr.height), 7));
+        }
+        kprt_isOptimizationInhibitedFP = run == 0 ? &recordingAllowHook : &inhibitHook;
+        labelsSeen.clear();
+        const kip_status s = A::filter(&src.img, &params, &kernel.k, &dst.img);
+        kprt_isOptimizationInhibitedFP = nullptr;
+        statuses[run] = s;
+        if (run == 0) labels = labelsSeen;
+        results[run] = dst.values();
+    }
+    const std::string where = "kernel " + std::to_string(kw) + "x" + std::to_string(kh) + " shape " +
+                              std::to_string(shape) + " mode " + std::to_string(params.borderMode);
+    EXPECT_EQ(statuses[0], statuses[1]) << where;  // the 8-bit 1 x 1 copy may refuse a size mismatch
+    EXPECT_EQ(results[0], results[1]) << where;
+    const bool separableAsked = labels.find(labelOf(A::kSeparableLabel)) != std::u16string::npos;
+    const bool boxAsked = labels.find(labelOf(A::kBoxLabel)) != std::u16string::npos;
+    const bool reached = !labels.empty();  // zero kernels, the 8-bit copy and empty results ask nothing
+    EXPECT_TRUE(!separableAsked || (rankOne && !equal)) << where;
+    EXPECT_TRUE(!boxAsked || equal) << where;
+    if (reached && !zero) {
+        EXPECT_EQ(separableAsked, rankOne && !equal) << where;
+        EXPECT_EQ(boxAsked, equal) << where;
+    }
+}
+
+TEST(ConvolveShaped, EntriesGiveTheInhibitedEntriesBits) {
+    PathGuard guard;
+    std::mt19937 rng(79);
+    for (int iter = 0; iter < 1200; ++iter) {
+        if (iter % 2)
+            shapedEntryCase<Api8>(rng);
+        else
+            shapedEntryCase<Api16s>(rng);
+        if (HasFailure()) return;
+    }
+}
+
+// 8-bit kernels whose 255 x norm lies just inside and just beyond the signed 32-bit range: the box
+// and separable paths serve the first exactly and decline the second.
+TEST(ConvolveShaped, ServeUpToTheAccumulatorLimit) {
+    std::mt19937 rng(80);
+    struct Case {
+        int32_t kw, kh;
+        bool box, served;
+    };
+    // 255 * 255 * 25 * 1321 = 2147450625; 255 * 255 * 3 * 11009 passes 2^31 - 1. The rank-one kernels
+    // have rows of 255 (one 254) over 255 rows of 1: 129 columns fit, 131 do not.
+    for (const Case& c : {Case{1321, 25, true, true}, Case{11009, 3, true, false}, Case{129, 255, false, true},
+                          Case{131, 255, false, false}}) {
+        std::vector<int32_t> w(size_t(c.kw) * size_t(c.kh), 255);
+        if (!c.box)
+            for (int32_t j = 0; j < c.kh; ++j) w[size_t(j * c.kw + 7)] = 254;
+        Kernel<Api8> kernel(c.kw, c.kh, w);
+        kimg_windowConst kwin;
+        kimg_windowConst_init(&kwin, &kernel.k.image);
+        const int32_t divisor = int32_t(kip::convolve::kernelNorm8(kwin).wrapped);
+        Img src(1, rect(0, 0, c.kw + 4, c.kh + 2), 1);
+        src.fillRandom(rng);
+        const kstd_rect32 r = rect(c.kw / 2, c.kh / 2, 5, 3);
+        Img out(1, r), reference(1, r);
+        const kimg_windowConst sw = src.window();
+        const kimg_window ow = out.window(), rw = reference.window();
+        const kip_status s = (c.box ? Api8::box : Api8::separable)(&sw, &kwin, divisor, &ow, 0);
+        EXPECT_EQ(s, c.served ? 0 : kip_errNotAvailable) << c.kw << "x" << c.kh;
+        if (s != 0) continue;
+        ASSERT_EQ(Api8::loop(&sw, &kwin, divisor, &rw), 0);
+        EXPECT_EQ(out.values(), reference.values()) << c.kw << "x" << c.kh;
     }
 }
 
@@ -439,7 +612,8 @@ TYPED_TEST(ConvolveKernel, EntriesRefuseBadInput) {
 }
 
 // The hook is asked once per call, with the variant's label, whenever the optimised path could
-// run: not for an all-zero kernel, nor for the 8-bit 1 x 1 copy.
+// run (after the box label for a 1 x 1 kernel): not for an all-zero kernel, nor for the 8-bit
+// 1 x 1 copy.
 TYPED_TEST(ConvolveKernel, HookAskedOncePerCallWithItsLabel) {
     using A = TypeParam;
     PathGuard guard;
@@ -447,7 +621,7 @@ TYPED_TEST(ConvolveKernel, HookAskedOncePerCallWithItsLabel) {
     Img src(1, rect(0, 0, 40, 30));
     src.fillRandom(rng);
     Kernel<A> k(5, 3, randomWeights<A>(rng, 15, 0)), zero(3, 3, std::vector<int32_t>(9, 0)), unit(1, 1, {4});
-    const std::u16string label = std::u16string(A::kLabel.text, A::kLabel.text + std::size(A::kLabel.text) - 1) + u'\0';
+    const std::u16string label = labelOf(A::kLabel);
     kprt_isOptimizationInhibitedFP = &recordingHook;
     for (uint32_t mode : {0u, 2u}) {
         const kip_filterConvolveParams p{mode};
@@ -456,7 +630,7 @@ TYPED_TEST(ConvolveKernel, HookAskedOncePerCallWithItsLabel) {
         EXPECT_EQ(std::exchange(labelsSeen, {}), label);
         ASSERT_EQ(A::filter(&src.img, &p, &zero.k, &b.img), 0);
         ASSERT_EQ(A::filter(&src.img, &p, &unit.k, &c.img), 0);
-        EXPECT_EQ(std::exchange(labelsSeen, {}), A::kSigned ? label : u"");
+        EXPECT_EQ(std::exchange(labelsSeen, {}), A::kSigned ? labelOf(A::kBoxLabel) + label : u"");
     }
 }
 
@@ -549,21 +723,24 @@ TYPED_TEST(ConvolveKernel, FaultSweep) {
               0);
     EXPECT_TRUE(built);
 
-    for (int path : {0, 3})
-        for (uint32_t mode : {0u, 2u}) {
-            const kip_filterConvolveParams p{mode};
-            Img fresh;
-            choosePath(path);
-            EXPECT_GT(kiptest::faultSweep([&] { return A::filter(&src.img, &p, &k.k, &fresh.img); },
-                                          [&](kip_status, int) { EXPECT_EQ(fresh.img.store, nullptr); }, nullptr,
-                                          [&] { kimg_image_assignUnbound(&fresh.img); }),
-                      0);
-            const int n = kiptest::faultSweep([&] { return A::filter(&src.img, &p, &k.k, &bound.img); },
-                                              [&](kip_status, int) { EXPECT_EQ(bound.values(), boundBefore); },
-                                              [&] { bound.setValues(boundBefore); });
-            EXPECT_EQ(n, mode == 0 && path == 3 ? 0 : 1) << "mode " << mode << " path " << path;
-            choosePath(0);
-        }
+    // The general fast path, the separable path and the box path each hold one scratch block.
+    Kernel<A> separable(5, 3, rankOneWeights<A>(rng, 5, 3, 0)), box(3, 5, std::vector<int32_t>(15, 2));
+    for (const Kernel<A>* kernel : {&k, &separable, &box})
+        for (int path : {0, 3})
+            for (uint32_t mode : {0u, 2u}) {
+                const kip_filterConvolveParams p{mode};
+                Img fresh;
+                choosePath(path);
+                EXPECT_GT(kiptest::faultSweep([&] { return A::filter(&src.img, &p, &kernel->k, &fresh.img); },
+                                              [&](kip_status, int) { EXPECT_EQ(fresh.img.store, nullptr); }, nullptr,
+                                              [&] { kimg_image_assignUnbound(&fresh.img); }),
+                          0);
+                const int n = kiptest::faultSweep([&] { return A::filter(&src.img, &p, &kernel->k, &bound.img); },
+                                                  [&](kip_status, int) { EXPECT_EQ(bound.values(), boundBefore); },
+                                                  [&] { bound.setValues(boundBefore); });
+                EXPECT_EQ(n, mode == 0 && path == 3 ? 0 : 1) << "mode " << mode << " path " << path;
+                choosePath(0);
+            }
 }
 
 }  // namespace
