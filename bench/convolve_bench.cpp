@@ -158,6 +158,87 @@ void tallKernel(benchmark::State& state) {
     kimg_image_destruct(&source);
 }
 
+// The built-in kernels as a user picks them, beside the OpenCV calls a user would compare them
+// with: the Gaussian (exact product of two rounded 1-D samplings, 8-bit weights) beside
+// GaussianBlur on 8-bit pixels with the same spread (its fixed-point path), the box beside blur
+// and unnormalised boxFilter, Sobel x beside Sobel to 16S. Borders reflect with the edge pixel
+// repeated in both. Scene of side range(1), kernel side range(0).
+enum class Builtin { Gaussian, Box, Sobel };
+
+const std::vector<uint8_t>& sceneOfSide(int32_t side) {
+    if (side == kSide) return scene();
+    static const std::vector<uint8_t> small = kipbench::scene8(512, 512);
+    return small;
+}
+
+template <Builtin B>
+void kipBuiltin(benchmark::State& state) {
+    const int32_t n = int32_t(state.range(0)), side = int32_t(state.range(1));
+    const kstd_rect32 whole{0, 0, side, side};
+    kimg_image source, destination;
+    kimg_image_constructWrap(&source, 1, &whole, side, const_cast<uint8_t*>(sceneOfSide(side).data()));
+    kimg_image_construct(&destination, B == Builtin::Sobel ? 2 : 1, side, side);
+    kip_filterConvolveParams params;
+    kip_filterConvolveParams_init(&params);
+    kip_filterConvolveKernel8 k8;
+    kip_filterConvolveKernel16s k16;
+    kip_filterConvolveKernel8_construct(&k8);
+    kip_filterConvolveKernel16s_construct(&k16);
+    const kstd_pair32 size{n, n};
+    kip_status s = B == Builtin::Gaussian ? kip_filterConvolveKernel8_setGaussian(&k8, &size)
+                   : B == Builtin::Box    ? kip_filterConvolveKernel8_setBox(&k8, &size)
+                                          : kip_filterConvolveKernel16s_setSobel(&k16, kip_filterConvolveSobelX);
+    for (auto _ : state) {
+        if (s == 0)
+            s = B == Builtin::Sobel ? kip_filterConvolve8_16s_16s(&source, &params, &k16, &destination)
+                                    : kip_filterConvolve8_8_8(&source, &params, &k8, &destination);
+        benchmark::ClobberMemory();
+    }
+    if (s != 0) state.SkipWithError("kip failed");
+    state.counters["Mpixel/s"] =
+        benchmark::Counter(double(side) * side / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+    kip_filterConvolveKernel8_destruct(&k8);
+    kip_filterConvolveKernel16s_destruct(&k16);
+    kimg_image_destruct(&destination);
+    kimg_image_destruct(&source);
+}
+
+#if defined(KIP_BENCH_OPENCV)
+// 0: GaussianBlur, 1: blur, 2: boxFilter without normalisation (to 32S), 3: Sobel x to 16S.
+template <int Call>
+void opencvBuiltin(benchmark::State& state) {
+    cv::setNumThreads(1);
+    const int32_t n = int32_t(state.range(0)), side = int32_t(state.range(1));
+    const cv::Mat source(side, side, CV_8U, const_cast<uint8_t*>(sceneOfSide(side).data()));
+    cv::Mat destination;
+    for (auto _ : state) {
+        if constexpr (Call == 0)
+            cv::GaussianBlur(source, destination, cv::Size(n, n), 0, 0, cv::BORDER_REFLECT);
+        else if constexpr (Call == 1)
+            cv::blur(source, destination, cv::Size(n, n), cv::Point(-1, -1), cv::BORDER_REFLECT);
+        else if constexpr (Call == 2)
+            cv::boxFilter(source, destination, CV_32S, cv::Size(n, n), cv::Point(-1, -1), false, cv::BORDER_REFLECT);
+        else
+            cv::Sobel(source, destination, CV_16S, 1, 0, 3, 1, 0, cv::BORDER_REFLECT);
+        benchmark::ClobberMemory();
+    }
+    state.counters["Mpixel/s"] =
+        benchmark::Counter(double(side) * side / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+}
+#endif
+
+void gaussianSizes(benchmark::internal::Benchmark* b) {
+    for (int n : {3, 5, 9, 15, 31}) b->Args({n, kSide});
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+// The last case is a 1001 x 1001 box on a 512 x 512 image: cost flat in the kernel size.
+void boxSizes(benchmark::internal::Benchmark* b) {
+    for (int n : {3, 15, 101}) b->Args({n, kSide});
+    b->Args({1001, 512});
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+void sobelSize(benchmark::internal::Benchmark* b) { b->Args({3, kSide})->Unit(benchmark::kMillisecond)->UseRealTime(); }
+
 void sizes(benchmark::internal::Benchmark* b) {
     for (int n : {3, 5, 7, 11}) b->Arg(n);
     b->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -170,6 +251,16 @@ BENCHMARK(kipConvolve<true>)->Name("convolve8_16s_16s/kip")->Apply(sizes);
 #if defined(KIP_BENCH_OPENCV)
 BENCHMARK(opencvFilter2D<false>)->Name("convolve8_8_8/opencv")->Apply(sizes);
 BENCHMARK(opencvFilter2D<true>)->Name("convolve8_16s_16s/opencv")->Apply(sizes);
+#endif
+
+BENCHMARK(kipBuiltin<Builtin::Gaussian>)->Name("gaussian/kip")->Apply(gaussianSizes);
+BENCHMARK(kipBuiltin<Builtin::Box>)->Name("box/kip")->Apply(boxSizes);
+BENCHMARK(kipBuiltin<Builtin::Sobel>)->Name("sobel/kip")->Apply(sobelSize);
+#if defined(KIP_BENCH_OPENCV)
+BENCHMARK(opencvBuiltin<0>)->Name("gaussian/opencv_GaussianBlur")->Apply(gaussianSizes);
+BENCHMARK(opencvBuiltin<1>)->Name("box/opencv_blur")->Apply(boxSizes);
+BENCHMARK(opencvBuiltin<2>)->Name("box/opencv_boxFilter_unnormalised")->Apply(boxSizes);
+BENCHMARK(opencvBuiltin<3>)->Name("sobel/opencv_Sobel")->Apply(sobelSize);
 #endif
 
 BENCHMARK(tallKernel)

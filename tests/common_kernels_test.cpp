@@ -29,16 +29,20 @@ TEST(CommonKernels, BoxAndGaussianWeights) {
         ASSERT_EQ(box.height(), h);
         EXPECT_EQ(weightsOf(box), std::vector<int32_t>(size_t(w * h), 1));
 
-        // The Gaussian from its two-dimensional formula, within rounding.
+        // The Gaussian from its two-dimensional formula, within the rounding of its two factors
+        // (17 and 15 at their peaks), and exactly rank one.
         kip::kernel<uint8_t> g = kip::gaussian_kernel(w, h);
         auto sigma = [](int32_t n) { return 0.3 * ((n - 1) * 0.5 - 1) + 0.8; };
         double sx = sigma(w), sy = sigma(h);
+        const int32_t cx = w / 2, cy = h / 2;
+        EXPECT_EQ(g(cx, cy), 255);
         for (int32_t y = 0; y < h; ++y)
             for (int32_t x = 0; x < w; ++x) {
                 double dx = x - w / 2, dy = y - h / 2;
                 double want = 255 * std::exp(-dx * dx / (2 * sx * sx) - dy * dy / (2 * sy * sy));
-                EXPECT_NEAR(g(x, y), want, 0.5001) << w << "x" << h << " at " << x << "," << y;
+                EXPECT_NEAR(g(x, y), want, 8.5 + 7.5 + 0.25) << w << "x" << h << " at " << x << "," << y;
                 EXPECT_EQ(g(x, y), g(w - 1 - x, h - 1 - y));
+                EXPECT_EQ(g(x, y) * g(cx, cy), g(x, cy) * g(cx, y)) << w << "x" << h << " at " << x << "," << y;
             }
     }
     // Large enough that the centre weight must come down to keep 255 x the sum in 32 bits.

@@ -110,11 +110,12 @@ KIP_API kip_status kip_filterConvolveKernel16s_setKernel(kip_filterConvolveKerne
 /* Box: width x height weights of 1, the mean of the neighbourhood. */
 KIP_API kip_status kip_filterConvolveKernel8_setBox(kip_filterConvolveKernel8* kernel, const kstd_pair32* size);
 
-/* Gaussian of the given size: the weight at offset (dx, dy) from the centre is
-   exp(-dx^2 / (2 sx^2) - dy^2 / (2 sy^2)) with s = 0.3 ((n - 1) / 2 - 1) + 0.8 for a side of n
-   pixels (the customary spread for a size alone: 0.8 for 3, 1.1 for 5, 1.4 for 7), scaled so the
-   centre weight is 255 (less when 255 x the sum would pass 2147483647) and rounded. Weights far
-   from the centre may round to 0. */
+/* Gaussian of the given size: the weight at offset (dx, dy) from the centre is gx(dx) gy(dy), with
+   gx(d) = round(17 exp(-d^2 / (2 sx^2))) and gy(d) = round(15 exp(-d^2 / (2 sy^2))), and
+   s = 0.3 ((n - 1) / 2 - 1) + 0.8 for a side of n pixels (the customary spread for a size alone:
+   0.8 for 3, 1.1 for 5, 1.4 for 7). The centre weight is thus 255 (the peaks 17 and 15 are lowered
+   when 255 x the sum would pass 2147483647). Being an exact product of a row and a column, the
+   kernel is filtered in two one-dimensional passes. Weights far from the centre may round to 0. */
 KIP_API kip_status kip_filterConvolveKernel8_setGaussian(kip_filterConvolveKernel8* kernel, const kstd_pair32* size);
 
 /* Sobel derivative, 3 x 3: direction kip_filterConvolveSobelX gives positive results where the

@@ -80,29 +80,34 @@ extern "C" kip_status kip_filterConvolveKernel8_setGaussian(kip_filterConvolveKe
     KIP_REQUIRE(size);
     kip_status s = checkSize(size);
     if (failed(s)) return s;
-    // Separable: the product of one row and one column of samples.
-    auto samples = [](int32_t n) {
-        std::vector<double> g(static_cast<std::size_t>(n));
-        double sigma = sigmaFor(n);
+    // The product of a row and a column of rounded samples, so that the kernel is exactly rank one
+    // and takes the separable path. Peaks 17 and 15 keep every weight within 255.
+    auto samples = [](int32_t n, int32_t peak, int32_t* out) {
+        const double sigma = sigmaFor(n);
+        int64_t sum = 0;
         for (int32_t i = 0; i < n; ++i) {
-            double d = i - (n - 1) / 2;
-            g[static_cast<std::size_t>(i)] = std::exp(-d * d / (2 * sigma * sigma));
+            const double d = i - (n - 1) / 2;
+            out[i] = static_cast<int32_t>(std::lround(peak * std::exp(-d * d / (2 * sigma * sigma))));
+            sum += out[i];
         }
-        return g;
+        return sum;
     };
-    std::vector<double> gx = samples(size->x), gy = samples(size->y);
-    double sum = 0;
-    for (double a : gy)
-        for (double b : gx) sum += a * b;
-    // The centre weight is 255 unless the sum would then leave 32 bits.
-    double peak = std::fmin(255.0, std::floor(2147483647.0 / 255.0 / sum));
+    std::vector<int32_t> gx(static_cast<std::size_t>(size->x)), gy(static_cast<std::size_t>(size->y));
+    int32_t px = 17, py = 15;
+    // Lower peaks until 255 x the sum fits 32 bits (only for very large kernels).
+    while (255 * samples(size->x, px, gx.data()) * samples(size->y, py, gy.data()) > 2147483647) {
+        if (px >= py)
+            --px;
+        else
+            --py;
+    }
     Weights w;
     s = w.make(1, size->x, size->y);
     if (failed(s)) return s;
     for (int32_t y = 0; y < size->y; ++y)
         for (int32_t x = 0; x < size->x; ++x)
-            w.row<uint8_t>(y)[x] = static_cast<uint8_t>(
-                std::lround(gy[static_cast<std::size_t>(y)] * gx[static_cast<std::size_t>(x)] * peak));
+            w.row<uint8_t>(y)[x] =
+                static_cast<uint8_t>(gy[static_cast<std::size_t>(y)] * gx[static_cast<std::size_t>(x)]);
     return kip_filterConvolveKernel8_setKernel(kernel, w.get());
 }
 
