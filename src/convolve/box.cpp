@@ -49,7 +49,8 @@ kip_status boxConvolve(const kimg_windowConst* source, const kimg_windowConst* k
     const Span span(*source, r.x, r.width, kw);
     const int64_t prefixSlots = (r.width > kBoxBlock ? r.width : kBoxBlock) + int64_t{kw} + 1;
     const uint64_t columnBytes = (uint64_t(span.width()) * 4 + 63) / 64 * 64;
-    const uint64_t bytes = 64 + columnBytes + uint64_t(prefixSlots) * 4;
+    const uint64_t prefixBytes = (uint64_t(prefixSlots) * 4 + 63) / 64 * 64;
+    const uint64_t bytes = 64 + columnBytes + prefixBytes + uint64_t(span.outerCount()) * 4;
     if (bytes > kMaxScratchBytes) return kip_errNotAvailable;
     void* block = nullptr;
     s = ksys_memory_alloc_internal(static_cast<size_t>(bytes), &block);
@@ -60,8 +61,10 @@ kip_status boxConvolve(const kimg_windowConst* source, const kimg_windowConst* k
     base += (64 - reinterpret_cast<uintptr_t>(base) % 64) % 64;
     uint32_t* columns = reinterpret_cast<uint32_t*>(base);
     uint32_t* prefix = reinterpret_cast<uint32_t*>(base + columnBytes);
+    int32_t* outer = reinterpret_cast<int32_t*>(base + columnBytes + prefixBytes);
     // Prefix slots past the span are read by the last blocks but never stored.
-    std::memset(base, 0, static_cast<size_t>(columnBytes + uint64_t(prefixSlots) * 4));
+    std::memset(base, 0, static_cast<size_t>(columnBytes + prefixBytes));
+    span.mapOuter(outer);
 
     const BoxRow row{
         prefix,        kw, r.width, weight < 0 ? 1 : 0, division.useFloat, division.reciprocal, division.magic,
@@ -75,13 +78,9 @@ kip_status boxConvolve(const kimg_windowConst* source, const kimg_windowConst* k
         } else {
             isa->update(columns + in0, span.row(y + hy, mirror), span.row(y - hy - 1, mirror), inside);
         }
+        span.fillOuter(columns, outer);
         // Column sums stay below 255 x kh; their running prefix may wrap, differences do not.
-        uint32_t sum = 0;
-        prefix[0] = 0;
-        for (int64_t col = 0; col < span.width(); ++col) {
-            sum += columns[col >= in0 && col < in1 ? col : span.reflected(col)];
-            prefix[col + 1] = sum;
-        }
+        isa->scan(columns, static_cast<int32_t>(span.width()), prefix);
         Out* out = mutablePixelAt<Out>(*destination, r.x, y);
         if constexpr (sizeof(Out) == 1)
             isa->row8(row, out);

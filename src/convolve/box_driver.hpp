@@ -36,6 +36,10 @@ void boxRow(const BoxRow& row, Out* out) {
 inline void boxRow8(const BoxRow& row, uint8_t* out) { boxRow(row, out); }
 inline void boxRow16(const BoxRow& row, int16_t* out) { boxRow(row, out); }
 
+inline void scanScalar(const uint32_t* sums, int32_t begin, int32_t n, uint32_t* prefix) {
+    for (int32_t c = begin; c < n; ++c) prefix[c + 1] = prefix[c] + sums[c];
+}
+
 inline void updateScalar(uint32_t* sums, const uint8_t* add, const uint8_t* sub, int32_t begin, int32_t end) {
     for (int32_t c = begin; c < end; ++c) sums[c] += uint32_t{add[c]} - (sub != nullptr ? uint32_t{sub[c]} : 0u);
 }

@@ -25,6 +25,8 @@ struct BoxRow {
 struct BoxIsa {
     // sums[c] += add[c] - sub[c] for 0 <= c < n; without sub, sums[c] += add[c].
     void (*update)(uint32_t* sums, const uint8_t* add, const uint8_t* sub, int32_t n);
+    // prefix[0] = 0, prefix[c + 1] = prefix[c] + sums[c] (mod 2^32) for 0 <= c < n.
+    void (*scan)(const uint32_t* sums, int32_t n, uint32_t* prefix);
     void (*row8)(const BoxRow& row, uint8_t* out);
     void (*row16)(const BoxRow& row, int16_t* out);
 };

@@ -49,17 +49,33 @@ void update(uint32_t* sums, const uint8_t* add, const uint8_t* sub, int32_t n) {
     updateScalar(sums, add, sub, c, n);
 }
 
+// Prefix sums within each vector by two shifted adds, then the running total of the vectors before.
+void scan(const uint32_t* sums, int32_t n, uint32_t* prefix) {
+    prefix[0] = 0;
+    __m128i carry = _mm_setzero_si128();
+    int32_t c = 0;
+    for (; c + 4 <= n; c += 4) {
+        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + c));
+        x = _mm_add_epi32(x, _mm_slli_si128(x, 4));
+        x = _mm_add_epi32(x, _mm_slli_si128(x, 8));
+        x = _mm_add_epi32(x, carry);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(prefix + c + 1), x);
+        carry = _mm_shuffle_epi32(x, 0xFF);
+    }
+    scanScalar(sums, c, n, prefix);
+}
+
 }  // namespace kip::convolve::sse2
 
 namespace kip::convolve {
-const BoxIsa kBoxIsaSse2 = {&sse2::update, &sse2::boxRow8, &sse2::boxRow16};
+const BoxIsa kBoxIsaSse2 = {&sse2::update, &sse2::scan, &sse2::boxRow8, &sse2::boxRow16};
 }
 
 #else
 
 namespace kip::convolve {
 // Not built for x86-64: no kernels; the driver never selects them.
-const BoxIsa kBoxIsaSse2 = {nullptr, nullptr, nullptr};
+const BoxIsa kBoxIsaSse2 = {nullptr, nullptr, nullptr, nullptr};
 }  // namespace kip::convolve
 
 #endif

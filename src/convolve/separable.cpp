@@ -104,12 +104,12 @@ kip_status separableConvolve(const kimg_windowConst* source, const kimg_windowCo
     if (isa == nullptr) return kip_errNotAvailable;
 
     const int32_t kw = kernel->rect.width, kh = kernel->rect.height;
-    const int32_t vPairs = (kh + 1) / 2, hPairs = (kw + 1) / 2;
+    const int32_t hPairs = (kw + 1) / 2;
     const Span span(*source, r.x, r.width, kw);
     const int64_t slots = (r.width > kSeparableBlock ? r.width : kSeparableBlock) + int64_t{kw} + 1;
-    const uint64_t vBytes = (uint64_t(slots) * 2 + 63) / 64 * 64, rowBytes = uint64_t(2 * vPairs) * sizeof(void*),
-                   tapBytes = uint64_t(kw + kh) * 8, packedBytes = uint64_t(vPairs + hPairs) * 4;
-    const uint64_t bytes = 64 + vBytes + rowBytes + tapBytes + packedBytes;
+    const uint64_t vBytes = (uint64_t(slots) * 2 + 63) / 64 * 64, rowBytes = uint64_t(kh) * sizeof(void*),
+                   tapBytes = uint64_t(kw + kh) * 8, packedBytes = uint64_t(kh) * 2 + uint64_t(hPairs) * 4 + 4;
+    const uint64_t bytes = 64 + vBytes + rowBytes + tapBytes + packedBytes + uint64_t(span.outerCount()) * 4;
     if (bytes > kMaxScratchBytes) return kip_errNotAvailable;
     void* block = nullptr;
     s = ksys_memory_alloc_internal(static_cast<size_t>(bytes), &block);
@@ -121,8 +121,10 @@ kip_status separableConvolve(const kimg_windowConst* source, const kimg_windowCo
     int16_t* v = reinterpret_cast<int16_t*>(base);
     const uint8_t** rows = reinterpret_cast<const uint8_t**>(base + vBytes);
     int64_t* taps = reinterpret_cast<int64_t*>(base + vBytes + rowBytes);
-    int32_t* vPacked = reinterpret_cast<int32_t*>(base + vBytes + rowBytes + tapBytes);
-    int32_t* hPacked = vPacked + vPairs;
+    int32_t* hPacked = reinterpret_cast<int32_t*>(base + vBytes + rowBytes + tapBytes);
+    int32_t* outer = hPacked + hPairs;
+    int16_t* vTaps = reinterpret_cast<int16_t*>(outer + span.outerCount());
+    span.mapOuter(outer);
     // Slots past the span are read by the last blocks but never weighted into a stored pixel.
     std::memset(v, 0, static_cast<size_t>(vBytes));
 
@@ -136,7 +138,11 @@ kip_status separableConvolve(const kimg_windowConst* source, const kimg_windowCo
         negative += t < 0 ? t : 0;
         fits = fits && t >= INT16_MIN && t <= INT16_MAX;
     }
-    packTaps(taps, kh, vPacked);
+    bool symmetric = true;
+    for (int32_t j = 0; j < kh; ++j) {
+        vTaps[j] = static_cast<int16_t>(taps[j]);
+        symmetric = symmetric && taps[j] == taps[kh - 1 - j];
+    }
     int64_t rowSum = 0;
     for (int32_t i = 0; i < kw; ++i) {
         const int64_t t = split.row(*kernel, kw - 1 - i);
@@ -147,7 +153,8 @@ kip_status separableConvolve(const kimg_windowConst* source, const kimg_windowCo
     packTaps(taps, kw, hPacked);
     if (!fits || magnitude > kMaxColumnMagnitude) return c.finish(kip_errNotAvailable);
     // Column sums lie in [255 * negative, 255 * (negative + magnitude)]; minus the bias, in int16.
-    const int32_t bias = static_cast<int32_t>(255 * negative + 32768);
+    // The vertical pass works modulo 2^16, the bias too; the constant restores the true bias.
+    const int64_t bias = 255 * negative + 32768;
     const uint32_t constant = static_cast<uint32_t>(bias) * static_cast<uint32_t>(rowSum);
 
     const SeparableRow row{v,
@@ -163,10 +170,9 @@ kip_status separableConvolve(const kimg_windowConst* source, const kimg_windowCo
     const int64_t in0 = span.inBegin(), in1 = span.inEnd();
     for (int64_t y = r.y; y < int64_t{r.y} + r.height; ++y) {
         for (int32_t j = 0; j < kh; ++j) rows[j] = span.row(y - hy + j, mirror);
-        if (kh % 2) rows[kh] = rows[kh - 1];  // weight 0
-        isa->vertical(rows, vPacked, vPairs, bias, static_cast<int32_t>(in1 - in0), v + in0);
-        for (int64_t col = 0; col < in0; ++col) v[col] = v[span.reflected(col)];
-        for (int64_t col = in1; col < span.width(); ++col) v[col] = v[span.reflected(col)];
+        isa->vertical(rows, vTaps, kh, symmetric ? 1 : 0, static_cast<int16_t>(static_cast<uint16_t>(bias)),
+                      static_cast<int32_t>(in1 - in0), v + in0);
+        span.fillOuter(v, outer);
         Out* out = mutablePixelAt<Out>(*destination, r.x, y);
         if constexpr (sizeof(Out) == 1)
             isa->row8(row, out);

@@ -1,5 +1,5 @@
-// AVX2 kernels of the separable convolution: the vertical pass pairs two source rows per
-// multiply-add, the horizontal pass two neighbouring taps; 16 destination pixels per block.
+// AVX2 kernels of the separable convolution: the vertical pass in 16-bit lanes, the horizontal
+// pass two neighbouring taps per multiply-add; 16 destination pixels per block.
 #include <cstdint>
 #include <cstring>
 
@@ -46,28 +46,26 @@ struct Ops {
 
 #include "convolve/separable_driver.hpp"
 
-// 16 columns per step; the last step moves back over columns already done (same values).
-void vertical(const uint8_t* const* rows, const int32_t* weights, int32_t pairCount, int32_t bias, int32_t n,
-              int16_t* out) {
+// 16 columns per step in 16-bit lanes: the sums are wanted modulo 2^16 only.
+void vertical(const uint8_t* const* rows, const int16_t* taps, int32_t count, int32_t symmetric, int16_t bias,
+              int32_t n, int16_t* out) {
     if (n < 16) {
-        verticalScalar(rows, weights, pairCount, bias, 0, n, out);
+        verticalScalar(rows, taps, count, bias, 0, n, out);
         return;
     }
-    const __m256i b = _mm256_set1_epi32(bias);
-    for (int32_t c = 0;; c += 16) {
-        if (c > n - 16) c = n - 16;
-        __m256i acc0 = _mm256_setzero_si256(), acc1 = _mm256_setzero_si256();
-        for (int32_t k = 0; k < pairCount; ++k) {
-            const __m128i r0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[2 * k] + c));
-            const __m128i r1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[2 * k + 1] + c));
-            const __m256i w = _mm256_set1_epi32(weights[k]);
-            acc0 = _mm256_add_epi32(acc0, _mm256_madd_epi16(_mm256_cvtepu8_epi16(_mm_unpacklo_epi8(r0, r1)), w));
-            acc1 = _mm256_add_epi32(acc1, _mm256_madd_epi16(_mm256_cvtepu8_epi16(_mm_unpackhi_epi8(r0, r1)), w));
-        }
-        const __m256i packed = _mm256_packs_epi32(_mm256_sub_epi32(acc0, b), _mm256_sub_epi32(acc1, b));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + c), _mm256_permute4x64_epi64(packed, 0xD8));
-        if (c == n - 16) break;
-    }
+    auto load = [&](int32_t j, int32_t c) {
+        return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[j] + c)));
+    };
+    const int32_t folded = symmetric ? count / 2 : 0;
+    verticalBlocks<16>(n, [&](int32_t c) {
+        __m256i acc = _mm256_set1_epi16(static_cast<int16_t>(-bias));
+        for (int32_t j = 0; j < folded; ++j)
+            acc = _mm256_add_epi16(acc, _mm256_mullo_epi16(_mm256_add_epi16(load(j, c), load(count - 1 - j, c)),
+                                                           _mm256_set1_epi16(taps[j])));
+        for (int32_t j = folded; j < count - folded; ++j)
+            acc = _mm256_add_epi16(acc, _mm256_mullo_epi16(load(j, c), _mm256_set1_epi16(taps[j])));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + c), acc);
+    });
 }
 
 }  // namespace kip::convolve::avx2

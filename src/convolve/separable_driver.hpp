@@ -37,16 +37,23 @@ inline void separableRow8(const SeparableRow& row, uint8_t* out) { separableRow(
 inline void separableRow16(const SeparableRow& row, int16_t* out) { separableRow(row, out); }
 
 // The vertical pass where fewer than a block of columns remain: the same sums one at a time.
-inline void verticalScalar(const uint8_t* const* rows, const int32_t* weights, int32_t pairCount, int32_t bias,
-                           int32_t begin, int32_t end, int16_t* out) {
+inline void verticalScalar(const uint8_t* const* rows, const int16_t* taps, int32_t count, int16_t bias, int32_t begin,
+                           int32_t end, int16_t* out) {
     for (int32_t c = begin; c < end; ++c) {
-        uint32_t acc = 0;
-        for (int32_t k = 0; k < pairCount; ++k) {
-            const int32_t w0 = static_cast<int16_t>(weights[k] & 0xFFFF);
-            const int32_t w1 = static_cast<int16_t>(static_cast<uint32_t>(weights[k]) >> 16);
-            acc += static_cast<uint32_t>(rows[2 * k][c] * w0 + rows[2 * k + 1][c] * w1);
-        }
-        out[c] = static_cast<int16_t>(acc - static_cast<uint32_t>(bias));
+        uint32_t acc = 0u - static_cast<uint32_t>(static_cast<uint16_t>(bias));
+        for (int32_t j = 0; j < count; ++j) acc += static_cast<uint32_t>(rows[j][c] * int32_t{taps[j]});
+        out[c] = static_cast<int16_t>(static_cast<uint16_t>(acc));
+    }
+}
+
+// The vertical pass over blocks of Block columns (Block <= n); the last block moves back over
+// columns already done, with the same values. Sum(rows, c) gives the block's 16-bit sums.
+template <int32_t Block, class Sums>
+inline void verticalBlocks(int32_t n, Sums&& sums) {
+    for (int32_t c = 0;; c += Block) {
+        if (c > n - Block) c = n - Block;
+        sums(c);
+        if (c == n - Block) break;
     }
 }
 

@@ -25,11 +25,11 @@ struct SeparableRow {
 };
 
 struct SeparableIsa {
-    // out[c] = rows[0][c] * w0 + rows[1][c] * w1 + rows[2][c] * w2' + ... - bias for 0 <= c < n,
-    // weights[k] packing the taps of rows 2k and 2k + 1 as in SeparableRow; the caller keeps every
-    // result within int16.
-    void (*vertical)(const uint8_t* const* rows, const int32_t* weights, int32_t pairCount, int32_t bias, int32_t n,
-                     int16_t* out);
+    // out[c] = taps[0] * rows[0][c] + ... + taps[count - 1] * rows[count - 1][c] - bias, modulo
+    // 2^16, for 0 <= c < n; the caller keeps the true value within int16, so it is exact. With
+    // symmetric (count odd), rows j and count - 1 - j share taps[j] and are added first.
+    void (*vertical)(const uint8_t* const* rows, const int16_t* taps, int32_t count, int32_t symmetric, int16_t bias,
+                     int32_t n, int16_t* out);
     void (*row8)(const SeparableRow& row, uint8_t* out);
     void (*row16)(const SeparableRow& row, int16_t* out);
 };

@@ -1,5 +1,5 @@
-// SSE2 kernels of the separable convolution: the vertical pass pairs two source rows per
-// multiply-add, the horizontal pass two neighbouring taps; 8 destination pixels per block.
+// SSE2 kernels of the separable convolution: the vertical pass in 16-bit lanes, the horizontal
+// pass two neighbouring taps per multiply-add; 8 destination pixels per block.
 #include <cstdint>
 #include <cstring>
 
@@ -44,34 +44,35 @@ struct Ops {
 
 #include "convolve/separable_driver.hpp"
 
-// 16 columns per step; the last step moves back over columns already done (same values).
-void vertical(const uint8_t* const* rows, const int32_t* weights, int32_t pairCount, int32_t bias, int32_t n,
-              int16_t* out) {
+// 16 columns per step in 16-bit lanes: the sums are wanted modulo 2^16 only.
+void vertical(const uint8_t* const* rows, const int16_t* taps, int32_t count, int32_t symmetric, int16_t bias,
+              int32_t n, int16_t* out) {
     if (n < 16) {
-        verticalScalar(rows, weights, pairCount, bias, 0, n, out);
+        verticalScalar(rows, taps, count, bias, 0, n, out);
         return;
     }
     const __m128i zero = _mm_setzero_si128();
-    const __m128i b = _mm_set1_epi32(bias);
-    for (int32_t c = 0;; c += 16) {
-        if (c > n - 16) c = n - 16;
-        __m128i acc[4] = {zero, zero, zero, zero};
-        for (int32_t k = 0; k < pairCount; ++k) {
-            const __m128i r0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[2 * k] + c));
-            const __m128i r1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[2 * k + 1] + c));
-            const __m128i w = _mm_set1_epi32(weights[k]);
-            const __m128i lo = _mm_unpacklo_epi8(r0, r1);
-            const __m128i hi = _mm_unpackhi_epi8(r0, r1);
-            acc[0] = _mm_add_epi32(acc[0], _mm_madd_epi16(_mm_unpacklo_epi8(lo, zero), w));
-            acc[1] = _mm_add_epi32(acc[1], _mm_madd_epi16(_mm_unpackhi_epi8(lo, zero), w));
-            acc[2] = _mm_add_epi32(acc[2], _mm_madd_epi16(_mm_unpacklo_epi8(hi, zero), w));
-            acc[3] = _mm_add_epi32(acc[3], _mm_madd_epi16(_mm_unpackhi_epi8(hi, zero), w));
+    const int32_t folded = symmetric ? count / 2 : 0;
+    verticalBlocks<16>(n, [&](int32_t c) {
+        __m128i lo = _mm_set1_epi16(static_cast<int16_t>(-bias)), hi = lo;
+        for (int32_t j = 0; j < folded; ++j) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[j] + c));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[count - 1 - j] + c));
+            const __m128i w = _mm_set1_epi16(taps[j]);
+            lo = _mm_add_epi16(
+                lo, _mm_mullo_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero)), w));
+            hi = _mm_add_epi16(
+                hi, _mm_mullo_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)), w));
         }
-        __m128i* o = reinterpret_cast<__m128i*>(out + c);
-        _mm_storeu_si128(o, _mm_packs_epi32(_mm_sub_epi32(acc[0], b), _mm_sub_epi32(acc[1], b)));
-        _mm_storeu_si128(o + 1, _mm_packs_epi32(_mm_sub_epi32(acc[2], b), _mm_sub_epi32(acc[3], b)));
-        if (c == n - 16) break;
-    }
+        for (int32_t j = folded; j < count - folded; ++j) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[j] + c));
+            const __m128i w = _mm_set1_epi16(taps[j]);
+            lo = _mm_add_epi16(lo, _mm_mullo_epi16(_mm_unpacklo_epi8(a, zero), w));
+            hi = _mm_add_epi16(hi, _mm_mullo_epi16(_mm_unpackhi_epi8(a, zero), w));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + c), lo);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + c + 8), hi);
+    });
 }
 
 }  // namespace kip::convolve::sse2

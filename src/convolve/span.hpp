@@ -27,6 +27,21 @@ public:
     // when the destination row lies over the source (each side reflects onto columns no further
     // in than the kernel's half-width, all inside the span).
     int64_t reflected(int64_t c) const { return reflect(start_ + c, source_.rect.width) - start_; }
+    int64_t outerCount() const { return width_ - (inEnd_ - inBegin_); }
+    // table[k] := the reflected column of the k-th column outside the source, left side first.
+    // Computed once per call: reflect divides, and wide margins would pay it on every row.
+    void mapOuter(int32_t* table) const {
+        int64_t k = 0;
+        for (int64_t c = 0; c < inBegin_; ++c) table[k++] = static_cast<int32_t>(reflected(c));
+        for (int64_t c = inEnd_; c < width_; ++c) table[k++] = static_cast<int32_t>(reflected(c));
+    }
+    // values[c] := values[reflected(c)] for every column outside the source, by mapOuter's table.
+    template <class T>
+    void fillOuter(T* values, const int32_t* table) const {
+        int64_t k = 0;
+        for (int64_t c = 0; c < inBegin_; ++c) values[c] = values[table[k++]];
+        for (int64_t c = inEnd_; c < width_; ++c) values[c] = values[table[k++]];
+    }
     // Source row y (client coordinates; reflected into the source when mirror), from the span's
     // first column inside the source.
     const uint8_t* row(int64_t y, bool mirror) const {
