@@ -51,6 +51,13 @@ void split(Input& in) {
     const int64_t left = size.x / 2 + int64_t(offset.x), right = size.x / 2 - int64_t(offset.x);
     const int64_t top = size.y / 2 + int64_t(offset.y), bottom = size.y / 2 - int64_t(offset.y);
     if (left < 0 || right < 0 || top < 0 || bottom < 0) return;
+    // Every piece lies in window and clip.
+    for (const kstd_rect32& p : piece) {
+        if (p.width <= 0 || p.height <= 0) continue;
+        FUZZ_CHECK(contains(window, p.x, p.y) && contains(clip, p.x, p.y));
+        FUZZ_CHECK(contains(window, int64_t(p.x) + p.width - 1, int64_t(p.y) + p.height - 1));
+        FUZZ_CHECK(contains(clip, int64_t(p.x) + p.width - 1, int64_t(p.y) + p.height - 1));
+    }
     // Pixels of window and clip together: each lies in exactly one piece, and in the centre
     // exactly when its whole footprint lies in the window. Checked on a bounded sample.
     const int64_t x0 = std::max<int64_t>(window.x, clip.x), y0 = std::max<int64_t>(window.y, clip.y);
@@ -67,12 +74,6 @@ void split(Input& in) {
             const bool inside = contains(window, x - left, y - top) && contains(window, x + right, y + bottom);
             FUZZ_CHECK(contains(piece[0], x, y) == inside);
         }
-    for (const kstd_rect32& p : piece) {
-        if (p.width <= 0 || p.height <= 0) continue;
-        FUZZ_CHECK(contains(window, p.x, p.y) && contains(clip, p.x, p.y));
-        FUZZ_CHECK(contains(window, int64_t(p.x) + p.width - 1, int64_t(p.y) + p.height - 1));
-        FUZZ_CHECK(contains(clip, int64_t(p.x) + p.width - 1, int64_t(p.y) + p.height - 1));
-    }
 }
 
 bool sameRect(const kstd_rect32& a, const kstd_rect32& b) {
