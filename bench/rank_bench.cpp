@@ -109,8 +109,8 @@ void blobMask(kimg_image* mask) {
 }
 
 // Arguments: kernel side, percentile in percent, image, kernel shape (as makeKernel), depth in
-// bytes. The rectangular fast path is inhibited, so rectangles time the general engine.
-void kipRankGeneral(benchmark::State& state) {
+// bytes, and 1 to inhibit every optimised path (the general engines) or 0 to let the entry choose.
+void kipRankEntry(benchmark::State& state) {
     const int32_t side = int32_t(state.range(0));
     const uint32_t depth = uint32_t(state.range(4));
     const kstd_rect32 whole{0, 0, kSide, kSide};
@@ -123,7 +123,7 @@ void kipRankGeneral(benchmark::State& state) {
     if (state.range(3) == 2) blobMask(&mask);
     kip_filterMaskKernel kernel = makeKernel(side, state.range(3));
     const kip_filterRankParams params{kip_filterBorderTruncated, double(state.range(1)) / 100.0};
-    kprt_isOptimizationInhibitedFP = &inhibitAll;
+    if (state.range(5)) kprt_isOptimizationInhibitedFP = &inhibitAll;
     kip_status status = 0;
     for (auto _ : state) {
         if (status == 0)
@@ -163,15 +163,18 @@ void kipCases(benchmark::internal::Benchmark* b) {
     b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
-void generalCases(benchmark::internal::Benchmark* b) {
-    b->ArgNames({"size", "pct", "image", "shape", "depth"});
+void entryCases(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"size", "pct", "image", "shape", "depth", "general"});
     for (int64_t picture : {0, 1}) {
         for (int64_t n : {5, 15, 31})
-            for (int64_t pct : {50, 25}) b->Args({n, pct, picture, 0, 1});
-        b->Args({15, 50, picture, 1, 1});  // disk of radius 7
-        b->Args({15, 50, picture, 2, 1});  // image mask
-        for (int64_t bits : {0, 2})        // 16 and 12 bits
-            for (int64_t n : {5, 15}) b->Args({n, 50, picture + bits, 0, 2});
+            for (int64_t pct : {50, 25}) b->Args({n, pct, picture, 0, 1, 1});
+        b->Args({15, 50, picture, 2, 1, 1});  // image mask
+        for (int64_t general : {1, 0}) {
+            b->Args({15, 50, picture, 1, 1, general});  // disk of radius 7
+            b->Args({15, 50, picture, 1, 2, general});  // the same in 16 bits
+            for (int64_t bits : {0, 2})                 // 16 and 12 bits
+                for (int64_t n : {5, 15}) b->Args({n, 50, picture + bits, 0, 2, general});
+        }
     }
     b->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 }
@@ -186,7 +189,7 @@ void generalCases(benchmark::internal::Benchmark* b) {
 }  // namespace
 
 BENCHMARK(kipRankRect)->Name("rank8_rect_fast/kip")->Apply(kipCases);
-BENCHMARK(kipRankGeneral)->Name("rank_general/kip")->Apply(generalCases);
+BENCHMARK(kipRankEntry)->Name("rank_entry/kip")->Apply(entryCases);
 #if defined(KIP_BENCH_OPENCV)
 BENCHMARK(opencvMedian)->Name("median8/opencv")->Apply(peerCases);
 #endif

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 
@@ -53,6 +54,9 @@ struct Api8 {
     static constexpr auto window = &kip_filterRankWindow8;
     static constexpr auto postGCR = &kip_filterRankWindow8PostGCR;
     static constexpr const char16_t* kLabel = u"kip_filterRank8_rectangular";
+    // Labels asked for plain rectangles, then for masked kernels without and with image mask.
+    static constexpr std::u16string_view kAsked[] = {std::u16string_view(u"kip_filterRank8_rectangular\0", 28), u"",
+                                                     u""};
 };
 struct Api16 {
     static constexpr uint32_t kDepth = 2;
@@ -61,6 +65,10 @@ struct Api16 {
     static constexpr auto window = &kip_filterRankWindow16;
     static constexpr auto postGCR = &kip_filterRankWindow16PostGCR;
     static constexpr const char16_t* kLabel = u"kip_filterRank16_rectangular";
+    static constexpr std::u16string_view kAsked[] = {
+        std::u16string_view(u"kip_filterRank16_rectangular\0kip_filterRank16_twoLevel\0", 55),
+        std::u16string_view(u"kip_filterRank16_twoLevel\0", 26),
+        std::u16string_view(u"kip_filterRank16_twoLevel\0", 26)};
 };
 
 std::u16string labelsSeen;  // each call's label then a 0
@@ -464,8 +472,9 @@ class RankApi : public ::testing::Test {};
 using Apis = ::testing::Types<Api8, Api16>;
 TYPED_TEST_SUITE(RankApi, Apis);
 
-// The hook is asked once per call, with the depth's label, only for rectangles without image mask.
-TYPED_TEST(RankApi, HookAskedForPlainRectanglesOnly) {
+// The hook is asked once for each optimised path a call may take, in the order they are tried;
+// never for rectangles with an image mask.
+TYPED_TEST(RankApi, HookAskedForEachOptimisedPath) {
     using A = TypeParam;
     Img src(A::kDepth, rect(0, 0, 20, 10)), mask(1, rect(0, 0, 20, 10));
     kip_pelSet8(&mask.img, 1);
@@ -473,14 +482,13 @@ TYPED_TEST(RankApi, HookAskedForPlainRectanglesOnly) {
     const kip_filterRankParams params{1, 0.5};
     HookGuard restore;
     kprt_isOptimizationInhibitedFP = &recordingHook;
-    const std::u16string label = std::u16string(A::kLabel) + u'\0';
     for (const kimg_imageConst* m :
          {static_cast<const kimg_imageConst*>(nullptr), static_cast<const kimg_imageConst*>(&mask.img)})
         for (const Kernel* k : {&rectangle, &cross}) {
             Img out;
             labelsSeen.clear();
             ASSERT_EQ(A::filter(&src.img, m, &params, &k->k, &out.img), 0);
-            EXPECT_EQ(labelsSeen, !m && k == &rectangle ? label : u"");
+            EXPECT_EQ(labelsSeen, k == &rectangle ? (m ? u"" : A::kAsked[0]) : A::kAsked[m ? 2 : 1]);
         }
 }
 

@@ -15,6 +15,9 @@
 
 namespace kip::rank {
 
+// How far ahead the engines fetch the row they will enter: about memory's latency over a row's work.
+constexpr int32_t kRowsAhead = 8;
+
 // Rows are counted from destination row 0; the source may start above it (firstRow <= 0) and end
 // below the last destination row (lastRow >= H - 1), as the median's bands give it.
 template <class Pixel>
@@ -33,6 +36,15 @@ struct Geometry {
     }
     const uint8_t* maskRow(int64_t r) const { return mask + (r - firstRow) * maskStride; }
     Pixel* destinationRow(int64_t y) const { return reinterpret_cast<Pixel*>(destination) + y * destinationStride; }
+    // Each row of a wide image lies on pages of its own, where the hardware prefetcher does not
+    // follow; the engines ask for a row they will enter a few rows ahead.
+    // (Past the last row it asks for the last row again: a branch around the prefetch makes
+    // the compiler drop it.)
+    void prefetchRow(int64_t r, int64_t from, int64_t to) const {
+        const Pixel* row = sourceRow(std::min<int64_t>(r, lastRow));
+        for (int64_t x = from; x < to; x += 64 / sizeof(Pixel)) __builtin_prefetch(row + x);
+        __builtin_prefetch(row + to);
+    }
 };
 
 // Checks that the windows fit together as the engines need; a mismatch goes to the assertion
@@ -182,6 +194,25 @@ private:
     static constexpr bool kInFrame = V::kFrameHistograms;
     std::conditional_t<kInFrame, std::array<uint32_t, kBins>, std::array<uint32_t, 0>> frame_;
     uint32_t* bins_ = nullptr;
+};
+
+// The general engines' histograms: S columns of flat 32-bit bins. Any neighbourhood fits.
+template <class V, int32_t S>
+class FlatStrip {
+public:
+    using Col = Column<V::kLevels - 1>;
+    static constexpr int32_t kColumns = S;
+    static bool admits(int64_t) { return true; }
+
+    template <int N>
+    kip_status acquire(Cleanup<N>& cleanup) {
+        return bins_.acquire(cleanup);
+    }
+    kip_status clear() { return bins_.clear(); }
+    Col start(int32_t i) const { return {bins_.column(i), V::kStartLevel, 0}; }
+
+private:
+    StripBins<V, S> bins_;
 };
 
 }  // namespace kip::rank

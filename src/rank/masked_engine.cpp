@@ -6,6 +6,7 @@
 // pixels take part, and selected destination pixels with a non-empty neighbourhood are written.
 #include "kip/encoded_kernel.h"
 #include "rank/histogram.hpp"
+#include "rank/two_level.hpp"
 #include "rank/variants.hpp"
 
 using kip::Cleanup;
@@ -31,12 +32,12 @@ bool offsetsFit(const kstd_pair32& size, int64_t stride) {
     return (int64_t{size.y} - 1) * stride + size.x - 1 <= INT32_MAX;
 }
 
-template <class V, bool kImageMask>
+template <class V, bool kImageMask, class H>
 kip_status maskedEngine(const kimg_windowConst* source, const kimg_windowConst* mask, double percentile,
                         const kip_filterMaskKernel* kernel, const kimg_window* destination) {
     using Pixel = typename V::Pixel;
-    using Col = Column<V::kLevels - 1>;
-    constexpr int32_t S = kImageMask ? V::kMaskedImageMaskStrip : V::kStrip;
+    using Col = typename H::Col;
+    constexpr int32_t S = H::kColumns;
     KIP_REQUIRE(source);
     KIP_REQUIRE(kernel);
     KIP_REQUIRE(destination);
@@ -59,6 +60,9 @@ kip_status maskedEngine(const kimg_windowConst* source, const kimg_windowConst* 
     if (failed(s)) return s;
     KIP_ASSERT(stretches == leavingCount);
     if (stretches != leavingCount) return kstd_errInvalidArgument;
+    int64_t members = 0;
+    for (int32_t j = 0; j < stretches; ++j) members += int64_t{enterAt[j].y} - leaveAt[j].y + 1;
+    if (!H::admits(members)) return kip_errNotAvailable;
 
     Cleanup<5> cleanup;
     kstd_vector32s vectors[4];
@@ -70,7 +74,7 @@ kip_status maskedEngine(const kimg_windowConst* source, const kimg_windowConst* 
         if (!failed(s)) s = offsetsFor(encoded, true, mask->stride, &vectors[2], &enterMaskOffset, cleanup);
         if (!failed(s)) s = offsetsFor(encoded, false, mask->stride, &vectors[3], &leaveMaskOffset, cleanup);
     }
-    StripBins<V, S> bins;
+    H bins;
     if (!failed(s)) s = bins.acquire(cleanup);
     if (failed(s)) return cleanup.finish(s);
     const bool fit = offsetsFit(size, g.sourceStride) && (!kImageMask || offsetsFit(size, g.maskStride));
@@ -112,7 +116,7 @@ kip_status maskedEngine(const kimg_windowConst* source, const kimg_windowConst* 
         const int32_t n = std::min(S, g.W - x0);
         for (int32_t i = 0; i < n; ++i) {
             Col& c = columns[i];
-            c = {bins.column(i), V::kStartLevel, 0};
+            c = bins.start(i);
             counts[i] = 0;
             const int64_t x = x0 + i, ox = x - halfW, oy = -halfH;
             columnUncut[i] = fit && ox >= 0 && x + halfW < g.W;
@@ -131,6 +135,8 @@ kip_status maskedEngine(const kimg_windowConst* source, const kimg_windowConst* 
             const bool rowUncut = oy >= g.firstRow && y + halfH <= g.lastRow;
             Pixel* out = g.destinationRow(y);
             const uint8_t* centreMask = kImageMask ? g.maskRow(y) : nullptr;
+            g.prefetchRow(y + halfH + kRowsAhead, std::max<int64_t>(0, x0 - halfW),
+                          std::min<int64_t>(g.W - 1, x0 + n - 1 + halfW));
             for (int32_t i = 0; i < n; ++i) {
                 const int32_t x = x0 + i;
                 const int64_t ox = x - halfW;
@@ -154,30 +160,44 @@ kip_status maskedEngine(const kimg_windowConst* source, const kimg_windowConst* 
 
 extern "C" {
 
-using kip::rank::maskedEngine;
-using kip::rank::Variant16;
-using kip::rank::Variant8;
+using namespace kip::rank;
 
 kip_status kip_filterRankMasked8_(const kimg_windowConst* source, double percentile, const kip_filterMaskKernel* kernel,
                                   const kimg_window* destination) {
-    return maskedEngine<Variant8, false>(source, nullptr, percentile, kernel, destination);
+    return maskedEngine<Variant8, false, FlatStrip<Variant8, Variant8::kStrip>>(source, nullptr, percentile, kernel,
+                                                                                destination);
 }
 
 kip_status kip_filterRankMasked16_(const kimg_windowConst* source, double percentile,
                                    const kip_filterMaskKernel* kernel, const kimg_window* destination) {
-    return maskedEngine<Variant16, false>(source, nullptr, percentile, kernel, destination);
+    return maskedEngine<Variant16, false, FlatStrip<Variant16, Variant16::kStrip>>(source, nullptr, percentile, kernel,
+                                                                                   destination);
 }
 
 kip_status kip_filterRankMaskedImageMask8_(const kimg_windowConst* source, const kimg_windowConst* imageMask,
                                            double percentile, const kip_filterMaskKernel* kernel,
                                            const kimg_window* destination) {
-    return maskedEngine<Variant8, true>(source, imageMask, percentile, kernel, destination);
+    return maskedEngine<Variant8, true, FlatStrip<Variant8, Variant8::kMaskedImageMaskStrip>>(
+        source, imageMask, percentile, kernel, destination);
 }
 
 kip_status kip_filterRankMaskedImageMask16_(const kimg_windowConst* source, const kimg_windowConst* imageMask,
                                             double percentile, const kip_filterMaskKernel* kernel,
                                             const kimg_window* destination) {
-    return maskedEngine<Variant16, true>(source, imageMask, percentile, kernel, destination);
+    return maskedEngine<Variant16, true, FlatStrip<Variant16, Variant16::kMaskedImageMaskStrip>>(
+        source, imageMask, percentile, kernel, destination);
+}
+
+kip_status kip_filterRankMaskedTwoLevel16_(const kimg_windowConst* source, double percentile,
+                                           const kip_filterMaskKernel* kernel, const kimg_window* destination) {
+    return maskedEngine<Variant16, false, TwoLevelStrip<Variant16::kTwoLevelStrip>>(source, nullptr, percentile, kernel,
+                                                                                    destination);
+}
+
+kip_status kip_filterRankMaskedImageMaskTwoLevel16_(const kimg_windowConst* source, const kimg_windowConst* imageMask,
+                                                    double percentile, const kip_filterMaskKernel* kernel,
+                                                    const kimg_window* destination) {
+    return maskedEngine<Variant16, true, TwoLevelStrip<1>>(source, imageMask, percentile, kernel, destination);
 }
 
 }  // extern "C"

@@ -34,6 +34,17 @@ kip_status kip_filterRankMaskedImageMask16_(const kimg_windowConst* source, cons
                                             double percentile, const kip_filterMaskKernel* kernel,
                                             const kimg_window* destination);
 
+// The 16-bit rectangular and masked engines over 16-bit histograms with two summary levels:
+// the same results, found faster where values spread widely. kip_errNotAvailable, with nothing
+// touched, when a neighbourhood can hold 65536 pixels or more.
+kip_status kip_filterRankRectTwoLevel16_(const kimg_windowConst* source, double percentile, const kstd_pair32* size,
+                                         const kimg_window* destination);
+kip_status kip_filterRankMaskedTwoLevel16_(const kimg_windowConst* source, double percentile,
+                                           const kip_filterMaskKernel* kernel, const kimg_window* destination);
+kip_status kip_filterRankMaskedImageMaskTwoLevel16_(const kimg_windowConst* source, const kimg_windowConst* imageMask,
+                                                    double percentile, const kip_filterMaskKernel* kernel,
+                                                    const kimg_window* destination);
+
 // Summed-area count of the non-zero pixels of an 8-bit mask window: table[r * width + c] counts
 // rows 0..r and columns 0..c. The table holds width x height entries. A null window fills nothing.
 kip_status kip_maskCountTable16_(const kimg_windowConst* mask, uint32_t* table);

@@ -21,11 +21,16 @@ struct Variant8 {
     // The rectangular image-mask engine keeps a running count: no table needed.
     static constexpr bool kCountTable = false;
     static constexpr auto kLabel = makeLabel("kip_filterRank8_rectangular");
+    static constexpr auto kMaskedLabel = makeLabel("kip_filterRank8_masked");
     static constexpr auto fast = &kip_filterRankRectFast8_;
     static constexpr auto rect = &kip_filterRankRect8_;
     static constexpr auto rectImageMask = &kip_filterRankRectImageMask8_;
     static constexpr auto masked = &kip_filterRankMasked8_;
     static constexpr auto maskedImageMask = &kip_filterRankMaskedImageMask8_;
+    // Faster engines behind kMaskedLabel (or kTwoLevelLabel); null where there is none.
+    static constexpr decltype(masked) maskedFast = nullptr;
+    static constexpr decltype(maskedImageMask) maskedImageMaskFast = nullptr;
+    static constexpr decltype(rect) rectTwoLevel = nullptr;
     static constexpr auto prepare = &kip_filterInitializeGCRWindow8_;
     static constexpr auto copy = &kip_pelCopyWindow8;
     static constexpr auto postGCR = &kip_filterRankWindow8PostGCR;
@@ -44,11 +49,19 @@ struct Variant16 {
     // The count table tells an empty neighbourhood before its rows are scanned.
     static constexpr bool kCountTable = true;
     static constexpr auto kLabel = makeLabel("kip_filterRank16_rectangular");
+    // One label for every engine over two-level histograms.
+    static constexpr auto kMaskedLabel = makeLabel("kip_filterRank16_twoLevel");
+    static constexpr auto kTwoLevelLabel = kMaskedLabel;
+    // 136 KiB per column; wider strips read each source row fewer times.
+    static constexpr int32_t kTwoLevelStrip = 8;
     static constexpr auto fast = &kip_filterRankRectFast16_;
     static constexpr auto rect = &kip_filterRankRect16_;
     static constexpr auto rectImageMask = &kip_filterRankRectImageMask16_;
     static constexpr auto masked = &kip_filterRankMasked16_;
     static constexpr auto maskedImageMask = &kip_filterRankMaskedImageMask16_;
+    static constexpr auto maskedFast = &kip_filterRankMaskedTwoLevel16_;
+    static constexpr auto maskedImageMaskFast = &kip_filterRankMaskedImageMaskTwoLevel16_;
+    static constexpr auto rectTwoLevel = &kip_filterRankRectTwoLevel16_;
     static constexpr auto prepare = &kip_filterInitializeGCRWindow16_;
     static constexpr auto copy = &kip_pelCopyWindow16;
     static constexpr auto postGCR = &kip_filterRankWindow16PostGCR;

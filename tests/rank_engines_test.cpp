@@ -1,0 +1,190 @@
+// The rank engines that stand in for the general ones (two-level 16-bit histograms) against those
+// general engines, bit for bit, on random windows, kernels, image masks, values and percentiles.
+#include <algorithm>
+#include <functional>
+#include <string>
+
+#include "rank/rank_internal.hpp"
+#include "support/test_support.hpp"
+
+using kiptest::Image;
+using kiptest::rect;
+
+namespace {
+
+int32_t below(std::mt19937& rng, int32_t n) { return int32_t(rng() % uint32_t(n)); }
+
+struct Kernel {
+    kip_filterMaskKernel k;
+    int32_t members = 0;
+    explicit Kernel(const kstd_pair32& size) : members(size.x * size.y) {
+        EXPECT_EQ(kip_filterMaskKernel_constructSize(&k, &size), 0);
+    }
+    Kernel(int32_t kw, int32_t kh, const std::vector<uint8_t>& mask) {
+        Image m(1, rect(0, 0, kw, kh));
+        m.setValues(std::vector<uint16_t>(mask.begin(), mask.end()));
+        members = int32_t(std::count_if(mask.begin(), mask.end(), [](uint8_t v) { return v != 0; }));
+        EXPECT_EQ(kip_filterMaskKernel_constructMask(&k, &m.img), 0);
+    }
+    ~Kernel() { kip_filterMaskKernel_destruct(&k); }
+    Kernel(const Kernel&) = delete;
+    Kernel& operator=(const Kernel&) = delete;
+};
+
+// Disks, sparse random masks (several stretches per column), a cross, a single pixel, or full
+// but for one hole; the origin is often not a member.
+std::vector<uint8_t> randomKernelMask(std::mt19937& rng, int32_t kw, int32_t kh) {
+    std::vector<uint8_t> m(size_t(kw) * size_t(kh), 0);
+    const int style = below(rng, 5);
+    const int32_t density = 1 + below(rng, 9);
+    for (int32_t y = 0; y < kh; ++y)
+        for (int32_t x = 0; x < kw; ++x) {
+            const double dx = (x - kw / 2) / (kw / 2.0 + 0.5), dy = (y - kh / 2) / (kh / 2.0 + 0.5);
+            uint8_t& p = m[size_t(y * kw + x)];
+            if (style == 0) p = dx * dx + dy * dy <= 1.0 ? 255 : 0;
+            if (style == 1) p = below(rng, 10) < density ? uint8_t(1 + below(rng, 255)) : 0;
+            if (style == 2) p = (x == kw / 2 || y == kh / 2) ? 255 : 0;
+            if (style == 4) p = 255;
+        }
+    if (style == 3) m[size_t(below(rng, kw * kh))] = 255;
+    if (style == 4) m[size_t(below(rng, kw * kh))] = 0;
+    return m;
+}
+
+// Full range, 12-bit data, the two extremes, a narrow cluster, or a ramp with noise.
+std::vector<uint16_t> randomValues(std::mt19937& rng, size_t n) {
+    const int style = below(rng, 5);
+    const uint32_t base = rng() % 60000;
+    std::vector<uint16_t> v(n);
+    for (size_t i = 0; i < n; ++i) {
+        const uint32_t r = rng();
+        v[i] = style == 0   ? uint16_t(r)
+               : style == 1 ? uint16_t(r % 4096)
+               : style == 2 ? uint16_t(r % 2 ? 65535 : 0)
+               : style == 3 ? uint16_t(base + r % 40)
+                            : uint16_t(i * 37 + r % 300);
+    }
+    return v;
+}
+
+std::vector<uint16_t> randomImageMask(std::mt19937& rng, size_t n) {
+    const int style = below(rng, 3);
+    const int32_t density = below(rng, 11);
+    std::vector<uint16_t> m(n);
+    for (size_t i = 0; i < n; ++i) m[i] = style == 0 ? 255 : below(rng, 10) < density ? 1 + below(rng, 255) : 0;
+    if (style == 2)  // long runs
+        for (size_t i = 1; i < n; ++i)
+            if (below(rng, 12)) m[i] = m[i - 1];
+    return m;
+}
+
+double randomPercentile(std::mt19937& rng, int32_t members) {
+    switch (below(rng, 5)) {
+        case 0:
+            return 0.0;
+        case 1:
+            return 1.0;
+        case 2:
+            return 0.5;
+        case 3:
+            return double(rng()) / 4294967296.0;
+        default:
+            return members > 0 ? double(below(rng, members + 1)) / members : 0.25;
+    }
+}
+
+// A destination band and a source with its columns reaching up to half a kernel above and below,
+// each inside a larger image with random content, as the median's bands give them.
+struct Band {
+    Image sourceImage, maskImage, destinationImage;
+    kimg_window source{}, mask{}, destination{};
+
+    Band(std::mt19937& rng, uint32_t depth, int32_t w, int32_t h, int32_t above, int32_t beneath, bool imageMask)
+        : sourceImage(depth, rect(-2, -40, w + 5, h + 80)),
+          maskImage(1, rect(-2, -40, w + 5, h + 80)),
+          destinationImage(depth, rect(-1, -1, w + 3, h + 3)) {
+        const int32_t x = below(rng, 3), y = below(rng, 3);
+        const kstd_rect32 s = rect(x, y - above, w, h + above + beneath);
+        sourceImage.setValues(randomValues(rng, size_t(w + 5) * size_t(h + 80)));
+        if (imageMask) maskImage.setValues(randomImageMask(rng, size_t(w + 5) * size_t(h + 80)));
+        destinationImage.fillRandom(rng);
+        source = kiptest::restrict(sourceImage.window(), s);
+        mask = kiptest::restrict(maskImage.window(), s);
+        destination = kiptest::restrict(destinationImage.window(), rect(x, y, w, h));
+    }
+};
+
+// Runs the engine under test and its general twin on the same band into two copies of the
+// destination; both succeed and leave the same pixels.
+void expectSame(Band& b, const std::function<kip_status(const kimg_window&)>& tested,
+                const std::function<kip_status(const kimg_window&)>& general, const std::string& where) {
+    const std::vector<uint16_t> before = b.destinationImage.values();
+    ASSERT_EQ(tested(b.destination), 0) << where;
+    const std::vector<uint16_t> fast = b.destinationImage.values();
+    b.destinationImage.setValues(before);
+    ASSERT_EQ(general(b.destination), 0) << where;
+    ASSERT_EQ(fast, b.destinationImage.values()) << where;
+}
+
+TEST(RankTwoLevel, MatchesFlatEnginesOnRandomBands) {
+    std::mt19937 rng(4711);
+    for (int iter = 0; iter < 1500; ++iter) {
+        const int shape = below(rng, 3);  // rectangle, masked, masked with an image mask
+        const int32_t kw = 1 + 2 * below(rng, iter % 7 == 0 ? 40 : 12), kh = 1 + 2 * below(rng, 12);
+        const int32_t w = 1 + below(rng, iter % 5 == 0 ? 160 : 40), h = 1 + below(rng, 30);
+        Band b(rng, 2, w, h, below(rng, kh / 2 + 1), below(rng, kh / 2 + 1), shape == 2);
+        const kstd_pair32 size{kw, kh};
+        const Kernel kernel = shape == 0 ? Kernel(size) : Kernel(kw, kh, randomKernelMask(rng, kw, kh));
+        const double p = randomPercentile(rng, kernel.members);
+        const std::string where = "shape " + std::to_string(shape) + " kernel " + std::to_string(kw) + "x" +
+                                  std::to_string(kh) + " band " + std::to_string(w) + "x" + std::to_string(h) + " p " +
+                                  std::to_string(p);
+        const kimg_window s = b.source, m = b.mask;
+        if (shape == 0)
+            expectSame(
+                b, [&](const kimg_window& d) { return kip_filterRankRectTwoLevel16_(&s, p, &size, &d); },
+                [&](const kimg_window& d) { return kip_filterRankRect16_(&s, p, &size, &d); }, where);
+        else if (shape == 1)
+            expectSame(
+                b, [&](const kimg_window& d) { return kip_filterRankMaskedTwoLevel16_(&s, p, &kernel.k, &d); },
+                [&](const kimg_window& d) { return kip_filterRankMasked16_(&s, p, &kernel.k, &d); }, where);
+        else
+            expectSame(
+                b,
+                [&](const kimg_window& d) {
+                    return kip_filterRankMaskedImageMaskTwoLevel16_(&s, &m, p, &kernel.k, &d);
+                },
+                [&](const kimg_window& d) { return kip_filterRankMaskedImageMask16_(&s, &m, p, &kernel.k, &d); },
+                where);
+        if (HasFailure()) return;
+    }
+}
+
+// 16-bit counters: a neighbourhood that can hold 65536 pixels is declined before anything is
+// touched, one pixel fewer is served.
+TEST(RankTwoLevel, DeclinesNeighbourhoodsBeyondItsCounters) {
+    std::mt19937 rng(5);
+    Band b(rng, 2, 129, 130, 0, 0, true);
+    const kimg_window s = b.source, m = b.mask, d = b.destination;
+    const std::vector<uint16_t> before = b.destinationImage.values();
+    // Full masks but for one pixel (a full mask is a rectangle, not the masked engines' business).
+    std::vector<uint8_t> fullMask(257 * 257, 255), wideMask(257 * 255, 255);
+    fullMask[100] = wideMask[100] = 0;
+    const Kernel full(257, 257, fullMask), wide(257, 255, wideMask);
+    EXPECT_EQ(kip_filterRankMaskedTwoLevel16_(&s, 0.5, &full.k, &d), kip_errNotAvailable);
+    EXPECT_EQ(kip_filterRankMaskedImageMaskTwoLevel16_(&s, &m, 0.5, &full.k, &d), kip_errNotAvailable);
+    EXPECT_EQ(b.destinationImage.values(), before);
+    // The bound is the kernel cut to the source: its columns, and its rows present.
+    const kstd_pair32 tall{255, 100001}, wider{259, 255}, narrower{257, 255};
+    EXPECT_EQ(kip_filterRankRectTwoLevel16_(&s, 0.5, &wider, &d), kip_errNotAvailable);
+    EXPECT_EQ(b.destinationImage.values(), before);
+    expectSame(
+        b, [&](const kimg_window& o) { return kip_filterRankMaskedTwoLevel16_(&s, 0.3, &wide.k, &o); },
+        [&](const kimg_window& o) { return kip_filterRankMasked16_(&s, 0.3, &wide.k, &o); }, "masked 257x255");
+    expectSame(
+        b, [&](const kimg_window& o) { return kip_filterRankRectTwoLevel16_(&s, 0.7, &narrower, &o); },
+        [&](const kimg_window& o) { return kip_filterRankRect16_(&s, 0.7, &narrower, &o); }, "rect 257x255");
+    EXPECT_EQ(kip_filterRankRectTwoLevel16_(&s, 0.5, &tall, &d), kip_errNotAvailable);
+}
+
+}  // namespace
