@@ -1,5 +1,6 @@
-// The rank engines that stand in for the general ones (two-level 16-bit histograms) against those
-// general engines, bit for bit, on random windows, kernels, image masks, values and percentiles.
+// The rank engines that stand in for the general ones (two-level 16-bit histograms, the 8-bit
+// masked sweep) against those general engines, bit for bit, on random windows, kernels, image
+// masks, values and percentiles, with each instruction set forced in turn.
 #include <algorithm>
 #include <functional>
 #include <string>
@@ -51,8 +52,9 @@ std::vector<uint8_t> randomKernelMask(std::mt19937& rng, int32_t kw, int32_t kh)
     return m;
 }
 
-// Full range, 12-bit data, the two extremes, a narrow cluster, or a ramp with noise.
-std::vector<uint16_t> randomValues(std::mt19937& rng, size_t n) {
+// Full range, 12-bit data, the two extremes, a narrow cluster, or a ramp with noise; 8-bit
+// images keep the low byte.
+std::vector<uint16_t> randomValues(std::mt19937& rng, size_t n, uint32_t depth) {
     const int style = below(rng, 5);
     const uint32_t base = rng() % 60000;
     std::vector<uint16_t> v(n);
@@ -63,6 +65,7 @@ std::vector<uint16_t> randomValues(std::mt19937& rng, size_t n) {
                : style == 2 ? uint16_t(r % 2 ? 65535 : 0)
                : style == 3 ? uint16_t(base + r % 40)
                             : uint16_t(i * 37 + r % 300);
+        if (depth == 1) v[i] = style == 2 ? v[i] >> 8 : style == 3 ? uint16_t(base % 200 + r % 40) : v[i] & 255;
     }
     return v;
 }
@@ -105,7 +108,7 @@ struct Band {
           destinationImage(depth, rect(-1, -1, w + 3, h + 3)) {
         const int32_t x = below(rng, 3), y = below(rng, 3);
         const kstd_rect32 s = rect(x, y - above, w, h + above + beneath);
-        sourceImage.setValues(randomValues(rng, size_t(w + 5) * size_t(h + 80)));
+        sourceImage.setValues(randomValues(rng, size_t(w + 5) * size_t(h + 80), depth));
         if (imageMask) maskImage.setValues(randomImageMask(rng, size_t(w + 5) * size_t(h + 80)));
         destinationImage.fillRandom(rng);
         source = kiptest::restrict(sourceImage.window(), s);
@@ -185,6 +188,68 @@ TEST(RankTwoLevel, DeclinesNeighbourhoodsBeyondItsCounters) {
         b, [&](const kimg_window& o) { return kip_filterRankRectTwoLevel16_(&s, 0.7, &narrower, &o); },
         [&](const kimg_window& o) { return kip_filterRankRect16_(&s, 0.7, &narrower, &o); }, "rect 257x255");
     EXPECT_EQ(kip_filterRankRectTwoLevel16_(&s, 0.5, &tall, &d), kip_errNotAvailable);
+}
+
+// Each instruction set in turn (widest first, SSE2 only, none), kernels up to 61 columns so that
+// the widest strips serve and wider kernels are declined; bands with extra source rows.
+TEST(RankMaskedFast, MatchesGeneralEngineOnEveryInstructionSet) {
+    struct FeatureGuard {
+        ~FeatureGuard() { ksys_cpuinfo_setFeatureMask(0xFFFFFFFFu); }
+    } guard;
+    const uint32_t forced[] = {0xFFFFFFFFu, ~uint32_t(ksys_cpuFeatureAvx2), 0u};
+    ksys_cpuinfo info{};
+    ASSERT_EQ(ksys_cpuinfo_init(&info), 0);
+    const bool avx2 = (info.features & ksys_cpuFeatureAvx2) != 0;
+    std::mt19937 rng(1234);
+    for (int iter = 0; iter < 1500; ++iter) {
+        const uint32_t mask = forced[iter % 3];
+        const int32_t kw = 1 + 2 * below(rng, iter % 4 == 0 ? 31 : 9), kh = 1 + 2 * below(rng, 11);
+        const int32_t w = 1 + below(rng, iter % 5 == 0 ? 200 : 50), h = 1 + below(rng, 24);
+        Band b(rng, 1, w, h, below(rng, kh / 2 + 1), below(rng, kh / 2 + 1), false);
+        const Kernel kernel(kw, kh, randomKernelMask(rng, kw, kh));
+        const double p = randomPercentile(rng, kernel.members);
+        const kimg_window s = b.source, d = b.destination;
+        const std::string where = "kernel " + std::to_string(kw) + "x" + std::to_string(kh) + " band " +
+                                  std::to_string(w) + "x" + std::to_string(h) + " p " + std::to_string(p) +
+                                  " features " + std::to_string(mask);
+        const int32_t widest = mask == 0 ? 0 : avx2 && mask == 0xFFFFFFFFu ? 48 : 32;
+        if (kw >= widest) {
+            const std::vector<uint16_t> before = b.destinationImage.values();
+            ksys_cpuinfo_setFeatureMask(mask);
+            EXPECT_EQ(kip_filterRankMaskedFast8_(&s, p, &kernel.k, &d), kip_errNotAvailable) << where;
+            ksys_cpuinfo_setFeatureMask(0xFFFFFFFFu);
+            EXPECT_EQ(b.destinationImage.values(), before) << where;
+            continue;
+        }
+        expectSame(
+            b,
+            [&](const kimg_window& o) {
+                ksys_cpuinfo_setFeatureMask(mask);
+                const kip_status status = kip_filterRankMaskedFast8_(&s, p, &kernel.k, &o);
+                ksys_cpuinfo_setFeatureMask(0xFFFFFFFFu);
+                return status;
+            },
+            [&](const kimg_window& o) { return kip_filterRankMasked8_(&s, p, &kernel.k, &o); }, where);
+        if (HasFailure()) return;
+    }
+}
+
+// Windows the general engine decides: shared memory, and a source missing destination rows.
+TEST(RankMaskedFast, DeclinesSharedMemoryAndMissingRows) {
+    std::mt19937 rng(8);
+    Band b(rng, 1, 40, 20, 0, 0, false);
+    const Kernel disk(
+        7, 7, std::vector<uint8_t>{0,   0,   255, 255, 255, 0,   0,   0,   255, 255, 255, 255, 255, 0,   255, 255, 255,
+                                   255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255,
+                                   255, 0,   255, 255, 255, 255, 255, 0,   0,   0,   255, 255, 255, 0,   0});
+    const std::vector<uint16_t> before = b.destinationImage.values();
+    const kimg_window d = b.destination;
+    const kimg_window shorter = kiptest::restrict(b.source, rect(d.rect.x, d.rect.y, 40, 19));
+    EXPECT_EQ(kip_filterRankMaskedFast8_(&d, 0.5, &disk.k, &d), kip_errNotAvailable);
+    kiptest::AssertCounter asserts;
+    EXPECT_EQ(kip_filterRankMaskedFast8_(&shorter, 0.5, &disk.k, &d), kip_errNotAvailable);
+    EXPECT_EQ(asserts.count(), 0);
+    EXPECT_EQ(b.destinationImage.values(), before);
 }
 
 }  // namespace

@@ -34,6 +34,13 @@ kip_status kip_filterRankMaskedImageMask16_(const kimg_windowConst* source, cons
                                             double percentile, const kip_filterMaskKernel* kernel,
                                             const kimg_window* destination);
 
+// The results of kip_filterRankMasked8_ through vectorised sweeps over a strip's 16-bit
+// histograms. kip_errNotAvailable, with nothing touched, for kernels of 65536 members or more,
+// kernels wider than the widest strip the processor's sweeps offer (48 columns with AVX2, 32 with
+// SSE2), and windows the general engine should decide (shared memory, rows missing).
+kip_status kip_filterRankMaskedFast8_(const kimg_windowConst* source, double percentile,
+                                      const kip_filterMaskKernel* kernel, const kimg_window* destination);
+
 // The 16-bit rectangular and masked engines over 16-bit histograms with two summary levels:
 // the same results, found faster where values spread widely. kip_errNotAvailable, with nothing
 // touched, when a neighbourhood can hold 65536 pixels or more.

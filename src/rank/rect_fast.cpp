@@ -10,14 +10,12 @@
 #include "kip/platform/pixel.h"
 #include "platform/assert.hpp"
 #include "rank/rect_fast_isa.hpp"
+#include "rank/strip_search.hpp"
 
 using kip::failed;
 using namespace kip::rank;
 
-namespace {
-
-// The sets the processor offers, widest first; null past the last.
-void offeredIsas(const SweepIsa* sets[3]) {
+void kip::rank::offeredIsas(const SweepIsa* sets[3]) {
     int n = 0;
     ksys_cpuinfo info;
     if (!failed(ksys_cpuinfo_init(&info))) {
@@ -26,6 +24,8 @@ void offeredIsas(const SweepIsa* sets[3]) {
     }
     while (n < 3) sets[n++] = nullptr;
 }
+
+namespace {
 
 // Rows are counted from destination row 0; the source covers rows firstRow .. lastRow.
 struct Geometry {
@@ -148,23 +148,8 @@ private:
         return 0;
     }
 
-    // The general engine's level search on strip column j, from where the level stood.
     uint8_t search(int32_t j, int32_t k) {
-        const uint16_t* bins = strip_.histogram + j;
-        const int32_t S = S_;
-        int32_t level = strip_.levels[j];
-        int32_t below = strip_.countsAtOrBelow[j];
-        while (k <= below && level > 0) {
-            below -= bins[level * S];
-            --level;
-        }
-        while (below < k && level < 255) {
-            ++level;
-            below += bins[level * S];
-        }
-        strip_.levels[j] = static_cast<int16_t>(level);
-        strip_.countsAtOrBelow[j] = static_cast<uint16_t>(below);
-        return static_cast<uint8_t>(level);
+        return searchStripColumn(strip_.histogram, S_, j, strip_.levels, strip_.countsAtOrBelow, k);
     }
 
     const kimg_windowConst& source_;

@@ -39,4 +39,7 @@ constexpr int32_t kMaxStrip = 64;
 extern const SweepIsa kSweepSse2;
 extern const SweepIsa kSweepAvx2;
 
+// The sets the processor offers, widest first; null past the last.
+void offeredIsas(const SweepIsa* sets[3]);
+
 }  // namespace kip::rank

@@ -28,7 +28,7 @@ struct Variant8 {
     static constexpr auto masked = &kip_filterRankMasked8_;
     static constexpr auto maskedImageMask = &kip_filterRankMaskedImageMask8_;
     // Faster engines behind kMaskedLabel (or kTwoLevelLabel); null where there is none.
-    static constexpr decltype(masked) maskedFast = nullptr;
+    static constexpr auto maskedFast = &kip_filterRankMaskedFast8_;
     static constexpr decltype(maskedImageMask) maskedImageMaskFast = nullptr;
     static constexpr decltype(rect) rectTwoLevel = nullptr;
     static constexpr auto prepare = &kip_filterInitializeGCRWindow8_;
