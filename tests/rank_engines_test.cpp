@@ -6,14 +6,16 @@
 #include <string>
 
 #include "rank/rank_internal.hpp"
+#include "support/rank_random.hpp"
 #include "support/test_support.hpp"
 
+using kiptest::below;
 using kiptest::Image;
+using kiptest::randomKernelMask;
+using kiptest::randomPercentile;
 using kiptest::rect;
 
 namespace {
-
-int32_t below(std::mt19937& rng, int32_t n) { return int32_t(rng() % uint32_t(n)); }
 
 struct Kernel {
     kip_filterMaskKernel k;
@@ -31,26 +33,6 @@ struct Kernel {
     Kernel(const Kernel&) = delete;
     Kernel& operator=(const Kernel&) = delete;
 };
-
-// Disks, sparse random masks (several stretches per column), a cross, a single pixel, or full
-// but for one hole; the origin is often not a member.
-std::vector<uint8_t> randomKernelMask(std::mt19937& rng, int32_t kw, int32_t kh) {
-    std::vector<uint8_t> m(size_t(kw) * size_t(kh), 0);
-    const int style = below(rng, 5);
-    const int32_t density = 1 + below(rng, 9);
-    for (int32_t y = 0; y < kh; ++y)
-        for (int32_t x = 0; x < kw; ++x) {
-            const double dx = (x - kw / 2) / (kw / 2.0 + 0.5), dy = (y - kh / 2) / (kh / 2.0 + 0.5);
-            uint8_t& p = m[size_t(y * kw + x)];
-            if (style == 0) p = dx * dx + dy * dy <= 1.0 ? 255 : 0;
-            if (style == 1) p = below(rng, 10) < density ? uint8_t(1 + below(rng, 255)) : 0;
-            if (style == 2) p = (x == kw / 2 || y == kh / 2) ? 255 : 0;
-            if (style == 4) p = 255;
-        }
-    if (style == 3) m[size_t(below(rng, kw * kh))] = 255;
-    if (style == 4) m[size_t(below(rng, kw * kh))] = 0;
-    return m;
-}
 
 // Full range, 12-bit data, the two extremes, a narrow cluster, or a ramp with noise; 8-bit
 // images keep the low byte.
@@ -70,32 +52,6 @@ std::vector<uint16_t> randomValues(std::mt19937& rng, size_t n, uint32_t depth) 
     return v;
 }
 
-std::vector<uint16_t> randomImageMask(std::mt19937& rng, size_t n) {
-    const int style = below(rng, 3);
-    const int32_t density = below(rng, 11);
-    std::vector<uint16_t> m(n);
-    for (size_t i = 0; i < n; ++i) m[i] = style == 0 ? 255 : below(rng, 10) < density ? 1 + below(rng, 255) : 0;
-    if (style == 2)  // long runs
-        for (size_t i = 1; i < n; ++i)
-            if (below(rng, 12)) m[i] = m[i - 1];
-    return m;
-}
-
-double randomPercentile(std::mt19937& rng, int32_t members) {
-    switch (below(rng, 5)) {
-        case 0:
-            return 0.0;
-        case 1:
-            return 1.0;
-        case 2:
-            return 0.5;
-        case 3:
-            return double(rng()) / 4294967296.0;
-        default:
-            return members > 0 ? double(below(rng, members + 1)) / members : 0.25;
-    }
-}
-
 // A destination band and a source with its columns reaching up to half a kernel above and below,
 // each inside a larger image with random content, as the median's bands give them.
 struct Band {
@@ -109,7 +65,10 @@ struct Band {
         const int32_t x = below(rng, 3), y = below(rng, 3);
         const kstd_rect32 s = rect(x, y - above, w, h + above + beneath);
         sourceImage.setValues(randomValues(rng, size_t(w + 5) * size_t(h + 80), depth));
-        if (imageMask) maskImage.setValues(randomImageMask(rng, size_t(w + 5) * size_t(h + 80)));
+        if (imageMask) {
+            const std::vector<uint8_t> m = kiptest::randomImageMask(rng, size_t(w + 5) * size_t(h + 80));
+            maskImage.setValues(std::vector<uint16_t>(m.begin(), m.end()));
+        }
         destinationImage.fillRandom(rng);
         source = kiptest::restrict(sourceImage.window(), s);
         mask = kiptest::restrict(maskImage.window(), s);

@@ -11,8 +11,13 @@
 #include "rank/rank_internal.hpp"
 #include "rank/rect_fast.hpp"
 #include "reference/rank_reference.hpp"
+#include "support/rank_random.hpp"
 #include "support/test_support.hpp"
 
+using kiptest::below;
+using kiptest::randomImageMask;
+using kiptest::randomKernelMask;
+using kiptest::randomPercentile;
 using kiptest::rect;
 
 namespace {
@@ -85,8 +90,6 @@ struct HookGuard {
     ~HookGuard() { kprt_isOptimizationInhibitedFP = nullptr; }
 };
 
-int32_t below(std::mt19937& rng, int32_t n) { return int32_t(rng() % uint32_t(n)); }
-
 // Source values: any value, two extremes only, a smooth ramp with noise, or (16-bit) 12-bit data.
 std::vector<uint16_t> randomValues(std::mt19937& rng, size_t n, uint32_t maxValue) {
     const int style = below(rng, maxValue > 255 ? 4 : 3);
@@ -109,67 +112,6 @@ std::vector<uint16_t> randomValues(std::mt19937& rng, size_t n, uint32_t maxValu
         }
     }
     return v;
-}
-
-// Kernel masks: a disk, random density (several stretches per column), one pixel, a cross,
-// nothing at all, or full with arbitrary non-zero values.
-std::vector<uint8_t> randomKernelMask(std::mt19937& rng, int32_t kw, int32_t kh) {
-    std::vector<uint8_t> m(size_t(kw * kh), 0);
-    const int style = below(rng, 6);
-    const int32_t density = 1 + below(rng, 9);
-    for (int32_t y = 0; y < kh; ++y)
-        for (int32_t x = 0; x < kw; ++x) {
-            const double dx = (x - kw / 2) / (kw / 2.0 + 0.5), dy = (y - kh / 2) / (kh / 2.0 + 0.5);
-            uint8_t& p = m[size_t(y * kw + x)];
-            switch (style) {
-                case 0:
-                    p = dx * dx + dy * dy <= 1.0 ? 255 : 0;
-                    break;
-                case 1:
-                    p = below(rng, 10) < density ? uint8_t(1 + below(rng, 255)) : 0;
-                    break;
-                case 2:
-                    break;
-                case 3:
-                    p = (x == kw / 2 || y == kh / 2) ? 255 : 0;
-                    break;
-                case 4:
-                    break;
-                default:
-                    p = uint8_t(1 + below(rng, 255));
-                    break;
-            }
-        }
-    if (style == 2) m[size_t(below(rng, kw * kh))] = 255;
-    return m;
-}
-
-std::vector<uint8_t> randomImageMask(std::mt19937& rng, size_t n) {
-    const int style = below(rng, 4);
-    const int32_t density = below(rng, 11);
-    std::vector<uint8_t> m(n);
-    for (size_t i = 0; i < n; ++i)
-        m[i] = style == 0 ? 0 : style == 1 ? 255 : below(rng, 10) < density ? uint8_t(1 + below(rng, 255)) : 0;
-    if (style == 3)  // long runs
-        for (size_t i = 1; i < n; ++i)
-            if (below(rng, 12)) m[i] = m[i - 1];
-    return m;
-}
-
-// Percentiles: the ends, the median, any fraction, and fractions where p x n is an integer.
-double randomPercentile(std::mt19937& rng, int32_t members) {
-    switch (below(rng, 5)) {
-        case 0:
-            return 0.0;
-        case 1:
-            return 1.0;
-        case 2:
-            return 0.5;
-        case 3:
-            return double(rng()) / 4294967296.0;
-        default:
-            return members > 0 ? double(below(rng, members + 1)) / members : 0.25;
-    }
 }
 
 std::string describe(const kipref::RankCase& c, uint32_t depth) {
