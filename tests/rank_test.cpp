@@ -58,7 +58,6 @@ struct Api8 {
     static constexpr auto filter = &kip_filterRank8;
     static constexpr auto window = &kip_filterRankWindow8;
     static constexpr auto postGCR = &kip_filterRankWindow8PostGCR;
-    static constexpr const char16_t* kLabel = u"kip_filterRank8_rectangular";
     // Labels asked for plain rectangles, then for masked kernels without and with image mask.
     static constexpr std::u16string_view kAsked[] = {std::u16string_view(u"kip_filterRank8_rectangular\0", 28),
                                                      std::u16string_view(u"kip_filterRank8_masked\0", 23), u""};
@@ -69,7 +68,6 @@ struct Api16 {
     static constexpr auto filter = &kip_filterRank16;
     static constexpr auto window = &kip_filterRankWindow16;
     static constexpr auto postGCR = &kip_filterRankWindow16PostGCR;
-    static constexpr const char16_t* kLabel = u"kip_filterRank16_rectangular";
     static constexpr std::u16string_view kAsked[] = {
         std::u16string_view(u"kip_filterRank16_rectangular\0kip_filterRank16_twoLevel\0", 55),
         std::u16string_view(u"kip_filterRank16_twoLevel\0", 26),
