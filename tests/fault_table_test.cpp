@@ -235,8 +235,9 @@ using VectorOp = std::function<kip_status(Held&)>;
 
 void addVectorRows(std::vector<Row>& rows, const std::string& prefix, intptr_t elementSize,
                    const std::map<std::string, VectorOp>& ops, std::function<void(void**)> deleteHeap) {
-    for (const auto& [suffix, op] : ops) {
-        rows.push_back({prefix + suffix, [op, deleteHeap, elementSize](World& w) -> kip_status {
+    for (const auto& entry : ops) {
+        const VectorOp op = entry.second;
+        rows.push_back({prefix + entry.first, [op, deleteHeap, elementSize](World& w) -> kip_status {
                             const int64_t armed = ksys_memory_getFailAfter();
                             ksys_memory_setFailAfter(-1);
                             auto h = std::make_shared<Held>();
