@@ -85,8 +85,8 @@ KIP_API kip_status kip_filterRankWindow16(const kimg_windowConst* source, const 
    share memory with the source or the mask. Dispatches to the optimised rectangular path, the
    rectangular engine or the masked-kernel engine; optimised engines of the same results (8-bit
    masked kernels: "kip_filterRank8_masked"; 16-bit two-level histograms:
-   "kip_filterRank16_twoLevel") go first unless the inhibit hook answers for their label. borderMode must be 1 (kip_errBadMode); windows
-   of another depth give kimg_errDepthMismatch; mismatched geometry goes to the assertion
+   "kip_filterRank16_twoLevel") go first unless the inhibit hook answers for their label. borderMode must be 1
+   (kip_errBadMode); windows of another depth give kimg_errDepthMismatch; mismatched geometry goes to the assertion
    handler. Safe to call from several threads at once on disjoint destinations. */
 KIP_API kip_status kip_filterRankWindow8PostGCR(const kimg_windowConst* source, const kimg_windowConst* imageMask,
                                                 const kip_filterRankParams* params, const kip_filterMaskKernel* kernel,
