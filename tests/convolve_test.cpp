@@ -75,10 +75,13 @@ struct PathGuard {
     }
 };
 
-// 0: fast path as detected; 1: AVX2 hidden; 2: no SIMD; 3: hook inhibits.
+// 0: fast path as detected; 1: AVX-512 hidden; 2: AVX2 hidden; 3: no SIMD; 4: hook inhibits.
+constexpr int kNoSimd = 3, kInhibited = 4;
 void choosePath(int path) {
-    ksys_cpuinfo_setFeatureMask(path == 1 ? ~ksys_cpuFeatureAvx2 : path == 2 ? 0u : 0xFFFFFFFFu);
-    kprt_isOptimizationInhibitedFP = path == 3 ? &inhibitHook : nullptr;
+    const uint32_t masks[] = {0xFFFFFFFFu, ~uint32_t{ksys_cpuFeatureAvx512bw}, ~uint32_t{ksys_cpuFeatureAvx2}, 0u,
+                              0xFFFFFFFFu};
+    ksys_cpuinfo_setFeatureMask(masks[path]);
+    kprt_isOptimizationInhibitedFP = path == kInhibited ? &inhibitHook : nullptr;
 }
 
 // Styles: 0 any weight, 1 all the largest, 2 all the most negative (8-bit: largest), 3 extremes and
@@ -211,23 +214,23 @@ TEST(ConvolveRandom, EntriesMatchReferenceOnEveryPath) {
     std::mt19937 rng(20240611);
     for (int iter = 0; iter < 2400; ++iter) {
         if (iter % 2)
-            randomEntryCase<Api8>(rng, (iter / 2) % 4);
+            randomEntryCase<Api8>(rng, (iter / 2) % 5);
         else
-            randomEntryCase<Api16s>(rng, (iter / 2) % 4);
+            randomEntryCase<Api16s>(rng, (iter / 2) % 5);
         if (HasFailure()) return;
     }
 }
 
-// Sources against INT32_MIN and INT32_MAX: the fast path, the path without AVX2, the one without
+// Sources against INT32_MIN and INT32_MAX: the fast paths on each instruction set, the one without
 // SIMD and the inhibited one all give the reference's pixels, in both border modes.
 TEST(ConvolveRandom, EveryPathAgreesAtThePlanesEdges) {
     PathGuard guard;
     std::mt19937 rng(17);
     for (int iter = 0; iter < 1600; ++iter) {
         if (iter % 2)
-            randomEntryCase<Api8>(rng, (iter / 2) % 4, true);
+            randomEntryCase<Api8>(rng, (iter / 2) % 5, true);
         else
-            randomEntryCase<Api16s>(rng, (iter / 2) % 4, true);
+            randomEntryCase<Api16s>(rng, (iter / 2) % 5, true);
         if (HasFailure()) return;
     }
 }
@@ -310,7 +313,7 @@ void slotMatchesLoop(std::mt19937& rng, int path, Shape shape) {
     choosePath(0);
     const bool easy = shape == Shape::Any || (shape == Shape::RankOne && style == 0 && kh <= 85) ||
                       (shape == Shape::Box && std::abs(weights[0]) <= 3);
-    if (path == 2) {
+    if (path == kNoSimd) {
         EXPECT_EQ(fs, kip_errNotAvailable) << where;
         return;
     }
@@ -330,11 +333,11 @@ void slotMatchesLoop(std::mt19937& rng, int path, Shape shape) {
     EXPECT_EQ(fastOut.values(), loopOut.values()) << where << " destination " << r;
 }
 
-TEST(ConvolveFast, MatchesGeneralLoopOnBothInstructionSets) {
+TEST(ConvolveFast, MatchesGeneralLoopOnEveryInstructionSet) {
     PathGuard guard;
     std::mt19937 rng(77);
     for (int iter = 0; iter < 1500; ++iter) {
-        const int path = iter % 10 == 9 ? 2 : iter % 2;
+        const int path = iter % 10 == 9 ? kNoSimd : iter % 3;
         if (iter % 3)
             slotMatchesLoop<Api8>(rng, path, Shape::Any);
         else
@@ -345,11 +348,11 @@ TEST(ConvolveFast, MatchesGeneralLoopOnBothInstructionSets) {
 
 // Random rank-one and equal-weight kernels from 1 to 255 taps a side, unsigned and signed, through
 // the separable and the box path, each instruction set forced.
-TEST(ConvolveShaped, MatchGeneralLoopOnBothInstructionSets) {
+TEST(ConvolveShaped, MatchGeneralLoopOnEveryInstructionSet) {
     PathGuard guard;
     std::mt19937 rng(78);
     for (int iter = 0; iter < 3000; ++iter) {
-        const int path = iter % 10 == 9 ? 2 : iter % 2;
+        const int path = iter % 10 == 9 ? kNoSimd : iter % 3;
         const Shape shape = iter % 4 == 3 ? Shape::Box : Shape::RankOne;
         if (iter % 3)
             slotMatchesLoop<Api8>(rng, path, shape);
@@ -648,14 +651,14 @@ TEST(ConvolveInPlace, SameResultsWithAndWithoutTheFastPath) {
         Img separate;
         ASSERT_EQ(kip_filterConvolve8_8_8(&src.img, &p, &k.k, &separate.img), 0);
         std::vector<uint16_t> results[2];
-        for (int path : {0, 3}) {
+        for (int path : {0, kInhibited}) {
             Img pixels(1, rect(0, 0, 40, 30)), shared;
             pixels.setValues(src.values());
             kimg_image_assign(&shared.img, &pixels.img);
             choosePath(path);
             ASSERT_EQ(kip_filterConvolve8_8_8(&pixels.img, &p, &k.k, &shared.img), 0);
             choosePath(0);
-            results[path / 3] = pixels.values();
+            results[path / kInhibited] = pixels.values();
         }
         EXPECT_EQ(results[0], results[1]) << "mode " << mode;
         if (mode == 2) {
@@ -726,7 +729,7 @@ TYPED_TEST(ConvolveKernel, FaultSweep) {
     // The general fast path, the separable path and the box path each hold one scratch block.
     Kernel<A> separable(5, 3, rankOneWeights<A>(rng, 5, 3, 0)), box(3, 5, std::vector<int32_t>(15, 2));
     for (const Kernel<A>* kernel : {&k, &separable, &box})
-        for (int path : {0, 3})
+        for (int path : {0, kInhibited})
             for (uint32_t mode : {0u, 2u}) {
                 const kip_filterConvolveParams p{mode};
                 Img fresh;
@@ -738,7 +741,7 @@ TYPED_TEST(ConvolveKernel, FaultSweep) {
                 const int n = kiptest::faultSweep([&] { return A::filter(&src.img, &p, &kernel->k, &bound.img); },
                                                   [&](kip_status, int) { EXPECT_EQ(bound.values(), boundBefore); },
                                                   [&] { bound.setValues(boundBefore); });
-                EXPECT_EQ(n, mode == 0 && path == 3 ? 0 : 1) << "mode " << mode << " path " << path;
+                EXPECT_EQ(n, mode == 0 && path == kInhibited ? 0 : 1) << "mode " << mode << " path " << path;
                 choosePath(0);
             }
 }

@@ -113,7 +113,7 @@ bool isBoxKernel(const kimg_windowConst& kernel, int32_t* weight) {
 
 kip_status selectBoxIsa(const BoxIsa** isa) {
     KIP_REQUIRE(isa);
-    return selectWidest(isa, {{Isa::Avx2, &kBoxIsaAvx2}, {Isa::Sse2, &kBoxIsaSse2}},
+    return selectWidest(isa, {{Isa::Avx512, &kBoxIsaAvx512}, {Isa::Avx2, &kBoxIsaAvx2}, {Isa::Sse2, &kBoxIsaSse2}},
                         [](const BoxIsa& t) { return t.update != nullptr; });
 }
 

@@ -6,31 +6,12 @@
 #include "convolve/box_isa.hpp"
 
 #if defined(__AVX2__)
-#include <immintrin.h>
+#include "convolve/box_driver.hpp"
+#include "convolve/lanes_avx2.hpp"
 
 namespace kip::convolve::avx2 {
 
-#include "convolve/divide_avx2.hpp"
-
-struct Ops {
-    using Vec = __m256i;
-    static constexpr int32_t kLanes = 8;
-    static Vec load(const uint32_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
-    static Vec sub(Vec a, Vec b) { return _mm256_sub_epi32(a, b); }
-    static Vec negate(Vec a) { return _mm256_sub_epi32(_mm256_setzero_si256(), a); }
-    // The permute undoes the packs' per-lane order.
-    static __m256i pack(Vec q0, Vec q1) { return _mm256_permute4x64_epi64(_mm256_packs_epi32(q0, q1), 0xD8); }
-    static void store(Vec q0, Vec q1, int16_t* out) {
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), pack(q0, q1));
-    }
-    static void store(Vec q0, Vec q1, uint8_t* out) {
-        const __m256i packed = pack(q0, q1);
-        const __m128i bytes = _mm_packus_epi16(_mm256_castsi256_si128(packed), _mm256_extracti128_si256(packed, 1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
-    }
-};
-
-#include "convolve/box_driver.hpp"
+using Rows = BoxRows<Lanes>;
 
 void update(uint32_t* sums, const uint8_t* add, const uint8_t* sub, int32_t n) {
     int32_t c = 0;
@@ -46,7 +27,7 @@ void update(uint32_t* sums, const uint8_t* add, const uint8_t* sub, int32_t n) {
         _mm256_storeu_si256(p + 1, _mm256_add_epi32(_mm256_loadu_si256(p + 1),
                                                     _mm256_cvtepi16_epi32(_mm256_extracti128_si256(diff, 1))));
     }
-    updateScalar(sums, add, sub, c, n);
+    Rows::updateScalar(sums, add, sub, c, n);
 }
 
 // Prefix sums within each 128-bit half by two shifted adds, the low half's total carried into the
@@ -66,13 +47,13 @@ void scan(const uint32_t* sums, int32_t n, uint32_t* prefix) {
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(prefix + c + 1), x);
         carry = _mm256_permutevar8x32_epi32(x, last);
     }
-    scanScalar(sums, c, n, prefix);
+    Rows::scanScalar(sums, c, n, prefix);
 }
 
 }  // namespace kip::convolve::avx2
 
 namespace kip::convolve {
-const BoxIsa kBoxIsaAvx2 = {&avx2::update, &avx2::scan, &avx2::boxRow8, &avx2::boxRow16};
+const BoxIsa kBoxIsaAvx2 = {&avx2::update, &avx2::scan, &avx2::Rows::row8, &avx2::Rows::row16};
 }
 
 #else

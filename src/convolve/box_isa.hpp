@@ -31,10 +31,11 @@ struct BoxIsa {
     void (*row16)(const BoxRow& row, int16_t* out);
 };
 
-constexpr int32_t kBoxBlock = 16;
+constexpr int32_t kBoxBlock = 32;
 
 extern const BoxIsa kBoxIsaSse2;
 extern const BoxIsa kBoxIsaAvx2;
+extern const BoxIsa kBoxIsaAvx512;
 
 // *isa := the widest kernels the processor runs, or null when none.
 kip_status selectBoxIsa(const BoxIsa** isa);

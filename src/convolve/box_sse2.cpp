@@ -6,28 +6,12 @@
 #include "convolve/box_isa.hpp"
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include "convolve/box_driver.hpp"
+#include "convolve/lanes_sse2.hpp"
 
 namespace kip::convolve::sse2 {
 
-#include "convolve/divide_sse2.hpp"
-
-struct Ops {
-    using Vec = __m128i;
-    static constexpr int32_t kLanes = 4;
-    static Vec load(const uint32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-    static Vec sub(Vec a, Vec b) { return _mm_sub_epi32(a, b); }
-    static Vec negate(Vec a) { return _mm_sub_epi32(_mm_setzero_si128(), a); }
-    static void store(Vec q0, Vec q1, int16_t* out) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packs_epi32(q0, q1));
-    }
-    static void store(Vec q0, Vec q1, uint8_t* out) {
-        const __m128i packed = _mm_packs_epi32(q0, q1);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(packed, packed));
-    }
-};
-
-#include "convolve/box_driver.hpp"
+using Rows = BoxRows<Lanes>;
 
 // Adds 8 signed 16-bit differences to 8 column sums.
 inline void addDiff(uint32_t* sums, __m128i diff) {
@@ -46,7 +30,7 @@ void update(uint32_t* sums, const uint8_t* add, const uint8_t* sub, int32_t n) {
         addDiff(sums + c, _mm_sub_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(s, zero)));
         addDiff(sums + c + 8, _mm_sub_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(s, zero)));
     }
-    updateScalar(sums, add, sub, c, n);
+    Rows::updateScalar(sums, add, sub, c, n);
 }
 
 // Prefix sums within each vector by two shifted adds, then the running total of the vectors before.
@@ -62,13 +46,13 @@ void scan(const uint32_t* sums, int32_t n, uint32_t* prefix) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(prefix + c + 1), x);
         carry = _mm_shuffle_epi32(x, 0xFF);
     }
-    scanScalar(sums, c, n, prefix);
+    Rows::scanScalar(sums, c, n, prefix);
 }
 
 }  // namespace kip::convolve::sse2
 
 namespace kip::convolve {
-const BoxIsa kBoxIsaSse2 = {&sse2::update, &sse2::scan, &sse2::boxRow8, &sse2::boxRow16};
+const BoxIsa kBoxIsaSse2 = {&sse2::update, &sse2::scan, &sse2::Rows::row8, &sse2::Rows::row16};
 }
 
 #else

@@ -6,38 +6,28 @@
 #include "convolve/fast_isa.hpp"
 
 #if defined(__AVX2__)
-#include <immintrin.h>
+#include "convolve/divide_kernels.hpp"
+#include "convolve/lanes_avx2.hpp"
 
 namespace kip::convolve::avx2 {
-
-#include "convolve/divide_avx2.hpp"
 
 struct Ops {
     using Vec = __m256i;
     static constexpr int32_t kLanes = 8;
-    using Divisor = avx2::Divisor;
+    using Divisor = Divide<Lanes>::Divisor;
     static Vec zero() { return _mm256_setzero_si256(); }
     static Vec broadcast(int32_t v) { return _mm256_set1_epi32(v); }
     static Vec loadPairs(const int16_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
     static Vec maddAdd(Vec acc, Vec pairs, Vec weights) {
         return _mm256_add_epi32(acc, _mm256_madd_epi16(pairs, weights));
     }
-    static Divisor divisor(const FastRow& row) { return makeDivisor(row.reciprocal, row.magic, row.shift); }
+    static Divisor divisor(const FastRow& row) { return Divide<Lanes>::make(row.reciprocal, row.magic, row.shift); }
     template <bool Signed, bool Float>
     static Vec quotient(Vec acc, const Divisor& d) {
-        return avx2::quotient<Signed, Float>(acc, d);
+        return Divide<Lanes>::quotient<Signed, Float>(acc, d);
     }
-    // Quotients lie in -255..255, so the saturating packs are exact; the permute undoes the
-    // packs' per-lane order.
-    static __m256i pack(Vec q0, Vec q1) { return _mm256_permute4x64_epi64(_mm256_packs_epi32(q0, q1), 0xD8); }
-    static void store(Vec q0, Vec q1, int16_t* out) {
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), pack(q0, q1));
-    }
-    static void store(Vec q0, Vec q1, uint8_t* out) {
-        const __m256i packed = pack(q0, q1);
-        const __m128i bytes = _mm_packus_epi16(_mm256_castsi256_si128(packed), _mm256_extracti128_si256(packed, 1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
-    }
+    static void store(Vec q0, Vec q1, int16_t* out) { Lanes::storeConsecutive(q0, q1, out); }
+    static void store(Vec q0, Vec q1, uint8_t* out) { Lanes::storeConsecutive(q0, q1, out); }
 };
 
 // The row driver over Ops.

@@ -7,33 +7,26 @@
 #include "convolve/fast_isa.hpp"
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include "convolve/divide_kernels.hpp"
+#include "convolve/lanes_sse2.hpp"
 
 namespace kip::convolve::sse2 {
-
-#include "convolve/divide_sse2.hpp"
 
 struct Ops {
     using Vec = __m128i;
     static constexpr int32_t kLanes = 4;
-    using Divisor = sse2::Divisor;
+    using Divisor = Divide<Lanes>::Divisor;
     static Vec zero() { return _mm_setzero_si128(); }
     static Vec broadcast(int32_t v) { return _mm_set1_epi32(v); }
     static Vec loadPairs(const int16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
     static Vec maddAdd(Vec acc, Vec pairs, Vec weights) { return _mm_add_epi32(acc, _mm_madd_epi16(pairs, weights)); }
-    static Divisor divisor(const FastRow& row) { return makeDivisor(row.reciprocal, row.magic, row.shift); }
+    static Divisor divisor(const FastRow& row) { return Divide<Lanes>::make(row.reciprocal, row.magic, row.shift); }
     template <bool Signed, bool Float>
     static Vec quotient(Vec acc, const Divisor& d) {
-        return sse2::quotient<Signed, Float>(acc, d);
+        return Divide<Lanes>::quotient<Signed, Float>(acc, d);
     }
-    // Quotients lie in -255..255, so the saturating packs are exact.
-    static void store(Vec q0, Vec q1, int16_t* out) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packs_epi32(q0, q1));
-    }
-    static void store(Vec q0, Vec q1, uint8_t* out) {
-        const __m128i packed = _mm_packs_epi32(q0, q1);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(packed, packed));
-    }
+    static void store(Vec q0, Vec q1, int16_t* out) { Lanes::storeConsecutive(q0, q1, out); }
+    static void store(Vec q0, Vec q1, uint8_t* out) { Lanes::storeConsecutive(q0, q1, out); }
 };
 
 // The row driver over Ops.

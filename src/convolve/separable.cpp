@@ -68,8 +68,9 @@ int64_t RankOne::row(const kimg_windowConst& kernel, int32_t i) const { return w
 
 kip_status selectSeparableIsa(const SeparableIsa** isa) {
     KIP_REQUIRE(isa);
-    return selectWidest(isa, {{Isa::Avx2, &kSeparableIsaAvx2}, {Isa::Sse2, &kSeparableIsaSse2}},
-                        [](const SeparableIsa& t) { return t.vertical != nullptr; });
+    return selectWidest(
+        isa, {{Isa::Avx512, &kSeparableIsaAvx512}, {Isa::Avx2, &kSeparableIsaAvx2}, {Isa::Sse2, &kSeparableIsaSse2}},
+        [](const SeparableIsa& t) { return t.vertical != nullptr; });
 }
 
 }  // namespace kip::convolve

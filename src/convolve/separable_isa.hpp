@@ -35,10 +35,11 @@ struct SeparableIsa {
 };
 
 // The widest block of destination pixels a kernel computes at once.
-constexpr int32_t kSeparableBlock = 16;
+constexpr int32_t kSeparableBlock = 32;
 
 extern const SeparableIsa kSeparableIsaSse2;
 extern const SeparableIsa kSeparableIsaAvx2;
+extern const SeparableIsa kSeparableIsaAvx512;
 
 // *isa := the widest kernels the processor runs, or null when none.
 kip_status selectSeparableIsa(const SeparableIsa** isa);

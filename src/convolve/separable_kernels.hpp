@@ -1,0 +1,123 @@
+// The separable convolution's kernels, written once over a vector policy V (lanes_*.hpp): the
+// vertical pass in 16-bit lanes, the horizontal pass two neighbouring taps per multiply-add,
+// 2 * V::k32 destination pixels per block. Each instruction-set file instantiates them with its
+// own policy and compile flags.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "convolve/divide_kernels.hpp"
+#include "convolve/separable_isa.hpp"
+
+namespace kip::convolve {
+
+#include "frame/simd_rows.hpp"
+
+template <class V>
+struct SeparableKernels {
+    using I = typename V::I;
+    using D = Divide<V>;
+    static constexpr int32_t kBlock = 2 * V::k32;
+    static_assert(kBlock <= kSeparableBlock, "kSeparableBlock bounds every block the kernels compute");
+
+    // The sums over the row factor's taps for pixels x.., as unpacklo16/unpackhi16 order them.
+    template <int P>
+    [[gnu::always_inline]] static inline void taps(const SeparableRow& row, int32_t x, I& lo, I& hi) {
+        const int32_t pairs = P > 0 ? P : row.pairCount;
+        const int16_t* v = row.v + x;
+        lo = V::zero();
+        hi = V::zero();
+        for (int32_t k = 0; k < pairs; ++k) {
+            const I a = V::load(v + 2 * k), b = V::load(v + 2 * k + 1), w = V::set32(row.weights[k]);
+            lo = V::add32(lo, V::madd16(V::unpacklo16(a, b), w));
+            hi = V::add32(hi, V::madd16(V::unpackhi16(a, b), w));
+        }
+    }
+
+    template <bool Float, class Out>
+    static void rowOut(const SeparableRow& row, Out* out) {
+        const typename D::Divisor d = D::make(row.reciprocal, row.magic, row.shift);
+        const I constant = V::set32(row.constant);
+        constexpr bool kSigned = sizeof(Out) == 2;
+        withFixedWidth<1, 2, 3, 4, 5, 6, 7, 8>(row.pairCount, [&](auto pairs) {
+            forEachBlock<kBlock>(row.width, out, [&](int32_t x, Out* o) {
+                I lo, hi;
+                taps<decltype(pairs)::value>(row, x, lo, hi);
+                V::storeInterleaved(D::template quotient<kSigned, Float>(V::add32(lo, constant), d),
+                                    D::template quotient<kSigned, Float>(V::add32(hi, constant), d), o);
+            });
+        });
+    }
+
+    template <class Out>
+    static void row(const SeparableRow& row, Out* out) {
+        if (row.useFloat)
+            rowOut<true>(row, out);
+        else
+            rowOut<false>(row, out);
+    }
+    static void row8(const SeparableRow& r, uint8_t* out) { row(r, out); }
+    static void row16(const SeparableRow& r, int16_t* out) { row(r, out); }
+
+    // Columns c.. in Vecs vectors of 16-bit lanes: the sums are wanted modulo 2^16 only.
+    template <int32_t Vecs>
+    [[gnu::always_inline]] static inline void verticalBlock(const uint8_t* const* rows, const int16_t* taps,
+                                                            int32_t count, int32_t folded, I start, int32_t c,
+                                                            int16_t* out) {
+        auto load = [&](int32_t j, I* v) {
+            if constexpr (Vecs == 2)
+                V::widen(rows[j] + c, v[0], v[1]);
+            else
+                v[0] = V::widenHalf(rows[j] + c);
+        };
+        I acc[Vecs], a[Vecs], b[Vecs];
+        for (int32_t i = 0; i < Vecs; ++i) acc[i] = start;
+        for (int32_t j = 0; j < folded; ++j) {
+            load(j, a);
+            load(count - 1 - j, b);
+            const I w = V::set16(taps[j]);
+            for (int32_t i = 0; i < Vecs; ++i) acc[i] = V::add16(acc[i], V::mul16(V::add16(a[i], b[i]), w));
+        }
+        for (int32_t j = folded; j < count - folded; ++j) {
+            load(j, a);
+            const I w = V::set16(taps[j]);
+            for (int32_t i = 0; i < Vecs; ++i) acc[i] = V::add16(acc[i], V::mul16(a[i], w));
+        }
+        for (int32_t i = 0; i < Vecs; ++i) V::store(out + c + i * V::k16, acc[i]);
+    }
+
+    // Blocks of Vecs vectors over [0, n) (n at least one block); the last moves back over columns
+    // already done, with the same values.
+    template <int32_t Vecs>
+    static void verticalRun(const uint8_t* const* rows, const int16_t* taps, int32_t count, int32_t folded, I start,
+                            int32_t n, int16_t* out) {
+        constexpr int32_t block = Vecs * V::k16;
+        for (int32_t c = 0;; c += block) {
+            if (c > n - block) c = n - block;
+            verticalBlock<Vecs>(rows, taps, count, folded, start, c, out);
+            if (c == n - block) break;
+        }
+    }
+
+    static void vertical(const uint8_t* const* rows, const int16_t* taps, int32_t count, int32_t symmetric,
+                         int16_t bias, int32_t n, int16_t* out) {
+        const int32_t folded = symmetric ? count / 2 : 0;
+        const I start = V::set16(static_cast<int16_t>(-bias));
+        if (n >= 2 * V::k16) {
+            verticalRun<2>(rows, taps, count, folded, start, n, out);
+        } else if (n >= V::k16) {
+            verticalRun<1>(rows, taps, count, folded, start, n, out);
+        } else {
+            for (int32_t c = 0; c < n; ++c) {
+                uint32_t acc = 0u - static_cast<uint32_t>(static_cast<uint16_t>(bias));
+                for (int32_t j = 0; j < count; ++j) acc += static_cast<uint32_t>(rows[j][c] * int32_t{taps[j]});
+                out[c] = static_cast<int16_t>(static_cast<uint16_t>(acc));
+            }
+        }
+    }
+
+    static constexpr SeparableIsa table() { return SeparableIsa{&vertical, &row8, &row16}; }
+};
+
+}  // namespace kip::convolve
