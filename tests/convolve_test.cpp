@@ -311,7 +311,8 @@ void slotMatchesLoop(std::mt19937& rng, int path, Shape shape) {
     else
         fs = (shape == Shape::Box ? A::box : A::separable)(&sw, &kwin, divisor, &fw, mirrored ? 1u : 0u);
     choosePath(0);
-    const bool easy = shape == Shape::Any || (shape == Shape::RankOne && style == 0 && kh <= 85) ||
+    // Every rank-one kernel within the accumulator's range is served, narrow or wide column sums.
+    const bool easy = shape == Shape::Any || (shape == Shape::RankOne && norm.exact <= 0x7FFFFFFF / 255) ||
                       (shape == Shape::Box && std::abs(weights[0]) <= 3);
     if (path == kNoSimd) {
         EXPECT_EQ(fs, kip_errNotAvailable) << where;
@@ -439,28 +440,33 @@ TEST(ConvolveShaped, EntriesGiveTheInhibitedEntriesBits) {
 // and separable paths serve the first exactly and decline the second.
 TEST(ConvolveShaped, ServeUpToTheAccumulatorLimit) {
     std::mt19937 rng(80);
+    enum Kind { box, narrow, wide };
     struct Case {
         int32_t kw, kh;
-        bool box, served;
+        Kind kind;
+        bool served;
     };
-    // 255 * 255 * 25 * 1321 = 2147450625; 255 * 255 * 3 * 11009 passes 2^31 - 1. The rank-one kernels
-    // have rows of 255 (one 254) over 255 rows of 1: 129 columns fit, 131 do not.
-    for (const Case& c : {Case{1321, 25, true, true}, Case{11009, 3, true, false}, Case{129, 255, false, true},
-                          Case{131, 255, false, false}}) {
-        std::vector<int32_t> w(size_t(c.kw) * size_t(c.kh), 255);
-        if (!c.box)
-            for (int32_t j = 0; j < c.kh; ++j) w[size_t(j * c.kw + 7)] = 254;
+    // 255 * 255 * 25 * 1321 = 2147450625; 255 * 255 * 3 * 11009 passes 2^31 - 1. Narrow: rows of 255
+    // (one 254) over 255 rows of 1, 129 columns fit, 131 do not. Wide: rows of 127 (one 126) over a
+    // column 1, 2, 2, ... (sum 509, beyond 16-bit column sums): 129 columns fit, 131 do not.
+    for (const Case& c : {Case{1321, 25, box, true}, Case{11009, 3, box, false}, Case{129, 255, narrow, true},
+                          Case{131, 255, narrow, false}, Case{129, 255, wide, true}, Case{131, 255, wide, false},
+                          Case{9, 201, wide, true}}) {
+        std::vector<int32_t> w(size_t(c.kw) * size_t(c.kh), c.kind == wide ? 254 : 255);
+        for (int32_t j = 0; j < c.kh && c.kind != box; ++j)
+            for (int32_t i = 0; i < c.kw; ++i)
+                w[size_t(j * c.kw + i)] = c.kind == narrow ? (i == 7 ? 254 : 255) : (j ? 2 : 1) * (i == 7 ? 126 : 127);
         Kernel<Api8> kernel(c.kw, c.kh, w);
         kimg_windowConst kwin;
         kimg_windowConst_init(&kwin, &kernel.k.image);
         const int32_t divisor = int32_t(kip::convolve::kernelNorm8(kwin).wrapped);
-        Img src(1, rect(0, 0, c.kw + 4, c.kh + 2), 1);
+        Img src(1, rect(0, 0, c.kw + 40, c.kh + 2), 1);
         src.fillRandom(rng);
-        const kstd_rect32 r = rect(c.kw / 2, c.kh / 2, 5, 3);
+        const kstd_rect32 r = rect(c.kw / 2, c.kh / 2, 37, 3);
         Img out(1, r), reference(1, r);
         const kimg_windowConst sw = src.window();
         const kimg_window ow = out.window(), rw = reference.window();
-        const kip_status s = (c.box ? Api8::box : Api8::separable)(&sw, &kwin, divisor, &ow, 0);
+        const kip_status s = (c.kind == box ? Api8::box : Api8::separable)(&sw, &kwin, divisor, &ow, 0);
         EXPECT_EQ(s, c.served ? 0 : kip_errNotAvailable) << c.kw << "x" << c.kh;
         if (s != 0) continue;
         ASSERT_EQ(Api8::loop(&sw, &kwin, divisor, &rw), 0);

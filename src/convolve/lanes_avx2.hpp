@@ -24,6 +24,7 @@ struct Lanes {
     static I sub32(I a, I b) { return _mm256_sub_epi32(a, b); }
     static I add16(I a, I b) { return _mm256_add_epi16(a, b); }
     static I mul16(I a, I b) { return _mm256_mullo_epi16(a, b); }
+    static I mul32(I a, I b) { return _mm256_mullo_epi32(a, b); }
     static I bitAnd(I a, I b) { return _mm256_and_si256(a, b); }
     static I bitOr(I a, I b) { return _mm256_or_si256(a, b); }
     static I bitXor(I a, I b) { return _mm256_xor_si256(a, b); }
@@ -44,6 +45,9 @@ struct Lanes {
 
     static I load(const void* p) { return _mm256_loadu_si256(static_cast<const __m256i*>(p)); }
     static void store(void* p, I v) { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
+    static I widen32(const uint8_t* p) {
+        return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+    }
     static I widenHalf(const uint8_t* p) {
         return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
     }
@@ -51,18 +55,19 @@ struct Lanes {
         lo = widenHalf(p);
         hi = widenHalf(p + 16);
     }
-    static I unpacklo16(I a, I b) { return _mm256_unpacklo_epi16(a, b); }
-    static I unpackhi16(I a, I b) { return _mm256_unpackhi_epi16(a, b); }
     static I madd16(I a, I b) { return _mm256_madd_epi16(a, b); }
 
-    static void storeInterleaved(I lo, I hi, int16_t* out) { store(out, _mm256_packs_epi32(lo, hi)); }
-    static void storeInterleaved(I lo, I hi, uint8_t* out) { storeBytes(_mm256_packs_epi32(lo, hi), out); }
-    // The permute undoes the packs' per-lane order.
+    // Quotients lie in -255..255, so the saturating packs are exact (below 0 clamps for 8 bits);
+    // the permute undoes the packs' per-lane order.
     static void storeConsecutive(I q0, I q1, int16_t* out) { store(out, consecutive(q0, q1)); }
-    static void storeConsecutive(I q0, I q1, uint8_t* out) { storeBytes(consecutive(q0, q1), out); }
+    static void storeConsecutive(I q0, I q1, uint8_t* out) { storeWords(consecutive(q0, q1), out); }
     static I consecutive(I q0, I q1) { return _mm256_permute4x64_epi64(_mm256_packs_epi32(q0, q1), 0xD8); }
-    static void storeBytes(I packed, uint8_t* out) {
-        const __m128i bytes = _mm_packus_epi16(_mm256_castsi256_si128(packed), _mm256_extracti128_si256(packed, 1));
+    static I words(I even, I odd) {
+        return _mm256_or_si256(_mm256_and_si256(even, _mm256_set1_epi32(0xFFFF)), _mm256_slli_epi32(odd, 16));
+    }
+    static void storeWords(I w, int16_t* out) { store(out, w); }
+    static void storeWords(I w, uint8_t* out) {
+        const __m128i bytes = _mm_packus_epi16(_mm256_castsi256_si128(w), _mm256_extracti128_si256(w, 1));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
     }
 };

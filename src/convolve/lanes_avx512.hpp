@@ -30,6 +30,7 @@ struct Lanes {
     static I sub32(I a, I b) { return _mm512_sub_epi32(a, b); }
     static I add16(I a, I b) { return _mm512_add_epi16(a, b); }
     static I mul16(I a, I b) { return _mm512_mullo_epi16(a, b); }
+    static I mul32(I a, I b) { return _mm512_mullo_epi32(a, b); }
     static I bitAnd(I a, I b) { return _mm512_and_si512(a, b); }
     static I bitOr(I a, I b) { return _mm512_or_si512(a, b); }
     static I bitXor(I a, I b) { return _mm512_xor_si512(a, b); }
@@ -50,6 +51,9 @@ struct Lanes {
 
     static I load(const void* p) { return _mm512_loadu_si512(p); }
     static void store(void* p, I v) { _mm512_storeu_si512(p, v); }
+    static I widen32(const uint8_t* p) {
+        return _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    }
     static I widenHalf(const uint8_t* p) {
         return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
     }
@@ -57,21 +61,22 @@ struct Lanes {
         lo = widenHalf(p);
         hi = widenHalf(p + 32);
     }
-    static I unpacklo16(I a, I b) { return _mm512_unpacklo_epi16(a, b); }
-    static I unpackhi16(I a, I b) { return _mm512_unpackhi_epi16(a, b); }
     static I madd16(I a, I b) { return _mm512_madd_epi16(a, b); }
 
-    static void storeInterleaved(I lo, I hi, int16_t* out) { store(out, _mm512_packs_epi32(lo, hi)); }
-    static void storeInterleaved(I lo, I hi, uint8_t* out) { storeBytes(_mm512_packs_epi32(lo, hi), out); }
+    // Quotients lie in -255..255, so the saturating packs are exact; the permute undoes the
+    // packs' per-lane order.
     static void storeConsecutive(I q0, I q1, int16_t* out) { store(out, consecutive(q0, q1)); }
-    static void storeConsecutive(I q0, I q1, uint8_t* out) { storeBytes(consecutive(q0, q1), out); }
-    // The permute undoes the packs' per-lane order.
+    static void storeConsecutive(I q0, I q1, uint8_t* out) { storeWords(consecutive(q0, q1), out); }
     static I consecutive(I q0, I q1) {
         return _mm512_permutexvar_epi64(_mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7), _mm512_packs_epi32(q0, q1));
     }
+    static I words(I even, I odd) {
+        return _mm512_or_si512(_mm512_and_si512(even, _mm512_set1_epi32(0xFFFF)), _mm512_slli_epi32(odd, 16));
+    }
+    static void storeWords(I w, int16_t* out) { store(out, w); }
     // Negative quotients clamp to 0 as the narrower sets' unsigned packs do.
-    static void storeBytes(I packed, uint8_t* out) {
-        const __m256i bytes = _mm512_cvtusepi16_epi8(_mm512_max_epi16(packed, _mm512_setzero_si512()));
+    static void storeWords(I w, uint8_t* out) {
+        const __m256i bytes = _mm512_cvtusepi16_epi8(_mm512_max_epi16(w, _mm512_setzero_si512()));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), bytes);
     }
 };

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -24,6 +25,12 @@ struct Lanes {
     static I sub32(I a, I b) { return _mm_sub_epi32(a, b); }
     static I add16(I a, I b) { return _mm_add_epi16(a, b); }
     static I mul16(I a, I b) { return _mm_mullo_epi16(a, b); }
+    // The low halves of the 64-bit products of the even and of the odd lanes, put back in order.
+    static I mul32(I a, I b) {
+        const __m128i even = _mm_mul_epu32(a, b);
+        const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(a, 32), _mm_srli_epi64(b, 32));
+        return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, 0x08), _mm_shuffle_epi32(odd, 0x08));
+    }
     static I bitAnd(I a, I b) { return _mm_and_si128(a, b); }
     static I bitOr(I a, I b) { return _mm_or_si128(a, b); }
     static I bitXor(I a, I b) { return _mm_xor_si128(a, b); }
@@ -51,23 +58,29 @@ struct Lanes {
         lo = _mm_unpacklo_epi8(v, _mm_setzero_si128());
         hi = _mm_unpackhi_epi8(v, _mm_setzero_si128());
     }
+    // k32 bytes widened to 32 bits.
+    static I widen32(const uint8_t* p) {
+        int32_t bytes;
+        std::memcpy(&bytes, p, sizeof bytes);
+        const __m128i words = _mm_unpacklo_epi8(_mm_cvtsi32_si128(bytes), _mm_setzero_si128());
+        return _mm_unpacklo_epi16(words, _mm_setzero_si128());
+    }
     static I widenHalf(const uint8_t* p) {
         return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), _mm_setzero_si128());
     }
-    static I unpacklo16(I a, I b) { return _mm_unpacklo_epi16(a, b); }
-    static I unpackhi16(I a, I b) { return _mm_unpackhi_epi16(a, b); }
     static I madd16(I a, I b) { return _mm_madd_epi16(a, b); }
 
-    // Quotients in -255..255 packed to pixels (saturating, so exact; below 0 clamps for 8 bits).
-    // Interleaved: lo and hi as unpacklo16/unpackhi16 of consecutive values leave them within
-    // each 128-bit lane; consecutive: q0 then q1.
-    static void storeInterleaved(I lo, I hi, int16_t* out) { store(out, _mm_packs_epi32(lo, hi)); }
-    static void storeInterleaved(I lo, I hi, uint8_t* out) {
-        const __m128i packed = _mm_packs_epi32(lo, hi);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(packed, packed));
+    // Quotients lie in -255..255, so the saturating packs are exact (below 0 clamps for 8 bits).
+    static void storeConsecutive(I q0, I q1, int16_t* out) { store(out, _mm_packs_epi32(q0, q1)); }
+    static void storeConsecutive(I q0, I q1, uint8_t* out) { storeWords(_mm_packs_epi32(q0, q1), out); }
+    // 16-bit lanes of the even lanes' low halves and the odd lanes' low halves, alternately.
+    static I words(I even, I odd) {
+        return _mm_or_si128(_mm_and_si128(even, _mm_set1_epi32(0xFFFF)), _mm_slli_epi32(odd, 16));
     }
-    static void storeConsecutive(I q0, I q1, int16_t* out) { storeInterleaved(q0, q1, out); }
-    static void storeConsecutive(I q0, I q1, uint8_t* out) { storeInterleaved(q0, q1, out); }
+    static void storeWords(I w, int16_t* out) { store(out, w); }
+    static void storeWords(I w, uint8_t* out) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(w, w));
+    }
 };
 
 }  // namespace kip::convolve::sse2

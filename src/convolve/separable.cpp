@@ -1,7 +1,7 @@
 // The separable convolution path: a kernel that is exactly the outer product of an integer column
 // and an integer row is applied as a vertical pass over the source rows (column sums, kept in 16
-// bits) and a horizontal pass over those sums. All arithmetic is modulo 2^32 like the general
-// loop's, so the accumulator, and with it the quotient, is the general loop's to the bit.
+// bits where they fit, in 32 otherwise) and a horizontal pass over those sums. All arithmetic is modulo 2^32 like the
+// general loop's, so the accumulator, and with it the quotient, is the general loop's to the bit.
 #include <cstring>
 #include <numeric>
 
@@ -20,8 +20,8 @@ using namespace kip::convolve;
 
 namespace {
 
-// The vertical sums live in int16 around a bias, which holds when 255 x the column factor's
-// magnitude sum spans at most 65536 values.
+// The vertical sums live in int16 around a bias when 255 x the column factor's magnitude sum
+// spans at most 65536 values; larger column factors take 32-bit sums.
 constexpr int64_t kMaxColumnMagnitude = 257;
 constexpr uint64_t kMaxScratchBytes = uint64_t{64} << 20;
 
@@ -77,15 +77,6 @@ kip_status selectSeparableIsa(const SeparableIsa** isa) {
 
 namespace {
 
-// The turned factors packed two taps to an int32 (low half first); an odd last tap gets 0.
-void packTaps(const int64_t* taps, int32_t n, int32_t* packed) {
-    for (int32_t k = 0; 2 * k < n; ++k) {
-        const uint32_t lo = static_cast<uint16_t>(taps[2 * k]);
-        const uint32_t hi = 2 * k + 1 < n ? static_cast<uint16_t>(taps[2 * k + 1]) : 0u;
-        packed[k] = static_cast<int32_t>(lo | (hi << 16));
-    }
-}
-
 template <class Weight, class Out>
 kip_status separableConvolve(const kimg_windowConst* source, const kimg_windowConst* kernel, int32_t divisor,
                              const kimg_window* destination, bool mirror) {
@@ -105,12 +96,33 @@ kip_status separableConvolve(const kimg_windowConst* source, const kimg_windowCo
     if (isa == nullptr) return kip_errNotAvailable;
 
     const int32_t kw = kernel->rect.width, kh = kernel->rect.height;
-    const int32_t hPairs = (kw + 1) / 2;
+    // Footprint row j meets the column factor's entry kh - 1 - j, column i the row factor's kw - 1 - i.
+    auto columnTap = [&](int32_t j) { return split.column(*kernel, kh - 1 - j); };
+    auto rowTap = [&](int32_t i) { return split.row(*kernel, kw - 1 - i); };
+    int64_t magnitude = 0, negative = 0, rowSum = 0;
+    bool fits = true, symmetric = true;
+    for (int32_t j = 0; j < kh; ++j) {
+        const int64_t t = columnTap(j);
+        magnitude += t < 0 ? -t : t;
+        negative += t < 0 ? t : 0;
+        fits = fits && t >= INT16_MIN && t <= INT16_MAX;
+        symmetric = symmetric && t == columnTap(kh - 1 - j);
+    }
+    for (int32_t i = 0; i < kw; ++i) {
+        const int64_t t = rowTap(i);
+        rowSum += t;
+        fits = fits && t >= INT16_MIN && t <= INT16_MAX;
+    }
+    if (!fits) return kip_errNotAvailable;
+    // Narrow: column sums in int16 around a bias. Wide: exact 32-bit column sums, one tap to a lane.
+    const bool wide = magnitude > kMaxColumnMagnitude;
+    const int32_t hWeights = wide ? kw : (kw + 1) / 2;
+
     const Span span(*source, r.x, r.width, kw);
     const int64_t slots = (r.width > kSeparableBlock ? r.width : kSeparableBlock) + int64_t{kw} + 1;
-    const uint64_t vBytes = (uint64_t(slots) * 2 + 63) / 64 * 64, rowBytes = uint64_t(kh) * sizeof(void*),
-                   tapBytes = uint64_t(kw + kh) * 8, packedBytes = uint64_t(kh) * 2 + uint64_t(hPairs) * 4 + 4;
-    const uint64_t bytes = 64 + vBytes + rowBytes + tapBytes + packedBytes + uint64_t(span.outerCount()) * 4;
+    const uint64_t vBytes = (uint64_t(slots) * (wide ? 4 : 2) + 63) / 64 * 64, rowBytes = uint64_t(kh) * sizeof(void*),
+                   tapBytes = uint64_t(hWeights) * 4 + uint64_t(kh) * 2 + 4;
+    const uint64_t bytes = 64 + vBytes + rowBytes + tapBytes + uint64_t(span.outerCount()) * 4;
     if (bytes > kMaxScratchBytes) return kip_errNotAvailable;
     void* block = nullptr;
     s = ksys_memory_alloc_internal(static_cast<size_t>(bytes), &block);
@@ -119,48 +131,34 @@ kip_status separableConvolve(const kimg_windowConst* source, const kimg_windowCo
     c.addBlock<void>(ksys_cleanupFreeAlways, &block);
     uint8_t* base = static_cast<uint8_t*>(block);
     base += (64 - reinterpret_cast<uintptr_t>(base) % 64) % 64;
-    int16_t* v = reinterpret_cast<int16_t*>(base);
+    void* v = base;
     const uint8_t** rows = reinterpret_cast<const uint8_t**>(base + vBytes);
-    int64_t* taps = reinterpret_cast<int64_t*>(base + vBytes + rowBytes);
-    int32_t* hPacked = reinterpret_cast<int32_t*>(base + vBytes + rowBytes + tapBytes);
-    int32_t* outer = hPacked + hPairs;
+    int32_t* hWeight = reinterpret_cast<int32_t*>(base + vBytes + rowBytes);
+    int32_t* outer = hWeight + hWeights;
     int16_t* vTaps = reinterpret_cast<int16_t*>(outer + span.outerCount());
     span.mapOuter(outer);
     // Slots past the span are read by the last blocks but never weighted into a stored pixel.
     std::memset(v, 0, static_cast<size_t>(vBytes));
-
-    // Footprint row j meets the column factor's entry kh - 1 - j, column i the row factor's kw - 1 - i.
-    int64_t magnitude = 0, negative = 0;
-    bool fits = true;
-    for (int32_t j = 0; j < kh; ++j) {
-        const int64_t t = split.column(*kernel, kh - 1 - j);
-        taps[j] = t;
-        magnitude += t < 0 ? -t : t;
-        negative += t < 0 ? t : 0;
-        fits = fits && t >= INT16_MIN && t <= INT16_MAX;
+    for (int32_t j = 0; j < kh; ++j) vTaps[j] = static_cast<int16_t>(columnTap(j));
+    if (wide) {
+        for (int32_t i = 0; i < kw; ++i) hWeight[i] = static_cast<int32_t>(rowTap(i));
+    } else {
+        // Two taps to an int32 (low half first); an odd last tap gets 0.
+        for (int32_t k = 0; 2 * k < kw; ++k) {
+            const uint32_t lo = static_cast<uint16_t>(rowTap(2 * k));
+            const uint32_t hi = 2 * k + 1 < kw ? static_cast<uint16_t>(rowTap(2 * k + 1)) : 0u;
+            hWeight[k] = static_cast<int32_t>(lo | (hi << 16));
+        }
     }
-    bool symmetric = true;
-    for (int32_t j = 0; j < kh; ++j) {
-        vTaps[j] = static_cast<int16_t>(taps[j]);
-        symmetric = symmetric && taps[j] == taps[kh - 1 - j];
-    }
-    int64_t rowSum = 0;
-    for (int32_t i = 0; i < kw; ++i) {
-        const int64_t t = split.row(*kernel, kw - 1 - i);
-        taps[i] = t;
-        rowSum += t;
-        fits = fits && t >= INT16_MIN && t <= INT16_MAX;
-    }
-    packTaps(taps, kw, hPacked);
-    if (!fits || magnitude > kMaxColumnMagnitude) return c.finish(kip_errNotAvailable);
-    // Column sums lie in [255 * negative, 255 * (negative + magnitude)]; minus the bias, in int16.
-    // The vertical pass works modulo 2^16, the bias too; the constant restores the true bias.
-    const int64_t bias = 255 * negative + 32768;
+    // Narrow column sums lie in [255 * negative, 255 * (negative + magnitude)]; minus the bias, in
+    // int16. The vertical pass works modulo 2^16, the bias too; the constant restores the true bias.
+    const int64_t bias = wide ? 0 : 255 * negative + 32768;
     const uint32_t constant = static_cast<uint32_t>(bias) * static_cast<uint32_t>(rowSum);
 
-    const SeparableRow row{v,
-                           hPacked,
-                           hPairs,
+    const SeparableRow row{static_cast<const int16_t*>(v),
+                           static_cast<const int32_t*>(v),
+                           hWeight,
+                           hWeights,
                            r.width,
                            static_cast<int32_t>(constant),
                            division.useFloat,
@@ -169,16 +167,28 @@ kip_status separableConvolve(const kimg_windowConst* source, const kimg_windowCo
                            division.shift};
     const int64_t hy = (kh - 1) / 2;
     const int64_t in0 = span.inBegin(), in1 = span.inEnd();
+    const int32_t inside = static_cast<int32_t>(in1 - in0);
     for (int64_t y = r.y; y < int64_t{r.y} + r.height; ++y) {
         for (int32_t j = 0; j < kh; ++j) rows[j] = span.row(y - hy + j, mirror);
-        isa->vertical(rows, vTaps, kh, symmetric ? 1 : 0, static_cast<int16_t>(static_cast<uint16_t>(bias)),
-                      static_cast<int32_t>(in1 - in0), v + in0);
-        span.fillOuter(v, outer);
         Out* out = mutablePixelAt<Out>(*destination, r.x, y);
-        if constexpr (sizeof(Out) == 1)
-            isa->row8(row, out);
-        else
-            isa->row16(row, reinterpret_cast<int16_t*>(out));
+        if (wide) {
+            int32_t* v32 = static_cast<int32_t*>(v);
+            isa->vertical32(rows, vTaps, kh, inside, v32 + in0);
+            span.fillOuter(v32, outer);
+            if constexpr (sizeof(Out) == 1)
+                isa->wideRow8(row, out);
+            else
+                isa->wideRow16(row, reinterpret_cast<int16_t*>(out));
+        } else {
+            int16_t* v16 = static_cast<int16_t*>(v);
+            isa->vertical(rows, vTaps, kh, symmetric ? 1 : 0, static_cast<int16_t>(static_cast<uint16_t>(bias)), inside,
+                          v16 + in0);
+            span.fillOuter(v16, outer);
+            if constexpr (sizeof(Out) == 1)
+                isa->row8(row, out);
+            else
+                isa->row16(row, reinterpret_cast<int16_t*>(out));
+        }
     }
     return c.finish(0);
 }

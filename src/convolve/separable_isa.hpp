@@ -12,8 +12,12 @@ namespace kip::convolve {
 // bias, one int16 per span column, readable up to max(width, kSeparableBlock) + 2 * pairCount;
 // weights[k] packs the turned row factor's taps 2k (low half) and 2k + 1. The sum over the taps
 // plus constant is the general loop's accumulator (mod 2^32), divided as Division says.
+//
+// Column factors too large for 16-bit sums use the wide form instead: v32 holds the exact column
+// sums (mod 2^32), weights the turned row factor's pairCount taps one to an int32.
 struct SeparableRow {
     const int16_t* v;
+    const int32_t* v32;
     const int32_t* weights;
     int32_t pairCount;
     int32_t width;
@@ -32,6 +36,10 @@ struct SeparableIsa {
                      int32_t n, int16_t* out);
     void (*row8)(const SeparableRow& row, uint8_t* out);
     void (*row16)(const SeparableRow& row, int16_t* out);
+    // The wide form: out[c] = taps[0] * rows[0][c] + ... modulo 2^32, and its rows.
+    void (*vertical32)(const uint8_t* const* rows, const int16_t* taps, int32_t count, int32_t n, int32_t* out);
+    void (*wideRow8)(const SeparableRow& row, uint8_t* out);
+    void (*wideRow16)(const SeparableRow& row, int16_t* out);
 };
 
 // The widest block of destination pixels a kernel computes at once.

@@ -21,17 +21,18 @@ struct SeparableKernels {
     static constexpr int32_t kBlock = 2 * V::k32;
     static_assert(kBlock <= kSeparableBlock, "kSeparableBlock bounds every block the kernels compute");
 
-    // The sums over the row factor's taps for pixels x.., as unpacklo16/unpackhi16 order them.
+    // The sums over the row factor's taps for pixels x, x + 2, ... (even) and x + 1, x + 3, ...
+    // (odd): 32-bit lanes read from v hold neighbouring pairs, so no unpacking is needed.
     template <int P>
-    [[gnu::always_inline]] static inline void taps(const SeparableRow& row, int32_t x, I& lo, I& hi) {
+    [[gnu::always_inline]] static inline void taps(const SeparableRow& row, int32_t x, I& even, I& odd) {
         const int32_t pairs = P > 0 ? P : row.pairCount;
         const int16_t* v = row.v + x;
-        lo = V::zero();
-        hi = V::zero();
+        even = V::zero();
+        odd = V::zero();
         for (int32_t k = 0; k < pairs; ++k) {
-            const I a = V::load(v + 2 * k), b = V::load(v + 2 * k + 1), w = V::set32(row.weights[k]);
-            lo = V::add32(lo, V::madd16(V::unpacklo16(a, b), w));
-            hi = V::add32(hi, V::madd16(V::unpackhi16(a, b), w));
+            const I w = V::set32(row.weights[k]);
+            even = V::add32(even, V::madd16(V::load(v + 2 * k), w));
+            odd = V::add32(odd, V::madd16(V::load(v + 2 * k + 1), w));
         }
     }
 
@@ -42,10 +43,11 @@ struct SeparableKernels {
         constexpr bool kSigned = sizeof(Out) == 2;
         withFixedWidth<1, 2, 3, 4, 5, 6, 7, 8>(row.pairCount, [&](auto pairs) {
             forEachBlock<kBlock>(row.width, out, [&](int32_t x, Out* o) {
-                I lo, hi;
-                taps<decltype(pairs)::value>(row, x, lo, hi);
-                V::storeInterleaved(D::template quotient<kSigned, Float>(V::add32(lo, constant), d),
-                                    D::template quotient<kSigned, Float>(V::add32(hi, constant), d), o);
+                I even, odd;
+                taps<decltype(pairs)::value>(row, x, even, odd);
+                V::storeWords(V::words(D::template quotient<kSigned, Float>(V::add32(even, constant), d),
+                                       D::template quotient<kSigned, Float>(V::add32(odd, constant), d)),
+                              o);
             });
         });
     }
@@ -117,7 +119,55 @@ struct SeparableKernels {
         }
     }
 
-    static constexpr SeparableIsa table() { return SeparableIsa{&vertical, &row8, &row16}; }
+    static void vertical32(const uint8_t* const* rows, const int16_t* taps, int32_t count, int32_t n, int32_t* out) {
+        if (n < V::k32) {
+            for (int32_t c = 0; c < n; ++c) {
+                uint32_t acc = 0;
+                for (int32_t j = 0; j < count; ++j) acc += static_cast<uint32_t>(rows[j][c] * int32_t{taps[j]});
+                out[c] = static_cast<int32_t>(acc);
+            }
+            return;
+        }
+        for (int32_t c = 0;; c += V::k32) {
+            if (c > n - V::k32) c = n - V::k32;
+            I acc = V::zero();
+            for (int32_t j = 0; j < count; ++j)
+                acc = V::add32(acc, V::mul32(V::widen32(rows[j] + c), V::set32(taps[j])));
+            V::store(out + c, acc);
+            if (c == n - V::k32) break;
+        }
+    }
+
+    template <bool Float, class Out>
+    static void wideRowOut(const SeparableRow& row, Out* out) {
+        const typename D::Divisor d = D::make(row.reciprocal, row.magic, row.shift);
+        const I constant = V::set32(row.constant);
+        constexpr bool kSigned = sizeof(Out) == 2;
+        forEachBlock<kBlock>(row.width, out, [&](int32_t x, Out* o) {
+            const int32_t* v = row.v32 + x;
+            I a0 = constant, a1 = constant;
+            for (int32_t i = 0; i < row.pairCount; ++i) {
+                const I w = V::set32(row.weights[i]);
+                a0 = V::add32(a0, V::mul32(V::load(v + i), w));
+                a1 = V::add32(a1, V::mul32(V::load(v + i + V::k32), w));
+            }
+            V::storeConsecutive(D::template quotient<kSigned, Float>(a0, d),
+                                D::template quotient<kSigned, Float>(a1, d), o);
+        });
+    }
+    template <class Out>
+    static void wideRow(const SeparableRow& row, Out* out) {
+        if (row.useFloat)
+            wideRowOut<true>(row, out);
+        else
+            wideRowOut<false>(row, out);
+    }
+    static void wideRow8(const SeparableRow& r, uint8_t* out) { wideRow(r, out); }
+    static void wideRow16(const SeparableRow& r, int16_t* out) { wideRow(r, out); }
+
+    static constexpr SeparableIsa table() {
+        return SeparableIsa{&vertical, &row8, &row16, &vertical32, &wideRow8, &wideRow16};
+    }
 };
 
 }  // namespace kip::convolve
