@@ -19,6 +19,7 @@ struct SeparableKernels {
     using I = typename V::I;
     using D = Divide<V>;
     static constexpr int32_t kBlock = 2 * V::k32;
+    static constexpr int32_t kPrefetch = 1024;
     static_assert(kBlock <= kSeparableBlock, "kSeparableBlock bounds every block the kernels compute");
 
     // The sums over the row factor's taps for pixels x, x + 2, ... (even) and x + 1, x + 3, ...
@@ -62,54 +63,69 @@ struct SeparableKernels {
     static void row8(const SeparableRow& r, uint8_t* out) { row(r, out); }
     static void row16(const SeparableRow& r, int16_t* out) { row(r, out); }
 
-    // Columns c.. in Vecs vectors of 16-bit lanes: the sums are wanted modulo 2^16 only.
-    template <int32_t Vecs>
-    [[gnu::always_inline]] static inline void verticalBlock(const uint8_t* const* rows, const int16_t* taps,
-                                                            int32_t count, int32_t folded, I start, int32_t c,
-                                                            int16_t* out) {
-        auto load = [&](int32_t j, I* v) {
-            if constexpr (Vecs == 2)
-                V::widen(rows[j] + c, v[0], v[1]);
-            else
-                v[0] = V::widenHalf(rows[j] + c);
-        };
-        I acc[Vecs], a[Vecs], b[Vecs];
-        for (int32_t i = 0; i < Vecs; ++i) acc[i] = start;
-        for (int32_t j = 0; j < folded; ++j) {
-            load(j, a);
-            load(count - 1 - j, b);
-            const I w = V::set16(taps[j]);
-            for (int32_t i = 0; i < Vecs; ++i) acc[i] = V::add16(acc[i], V::mul16(V::add16(a[i], b[i]), w));
-        }
-        for (int32_t j = folded; j < count - folded; ++j) {
-            load(j, a);
-            const I w = V::set16(taps[j]);
-            for (int32_t i = 0; i < Vecs; ++i) acc[i] = V::add16(acc[i], V::mul16(a[i], w));
-        }
-        for (int32_t i = 0; i < Vecs; ++i) V::store(out + c + i * V::k16, acc[i]);
-    }
-
-    // Blocks of Vecs vectors over [0, n) (n at least one block); the last moves back over columns
-    // already done, with the same values.
-    template <int32_t Vecs>
-    static void verticalRun(const uint8_t* const* rows, const int16_t* taps, int32_t count, int32_t folded, I start,
-                            int32_t n, int16_t* out) {
+    // Blocks of Vecs vectors of 16-bit lanes over [0, n) (n at least one block); the last moves back
+    // over columns already done, with the same values. The sums are wanted modulo 2^16 only. With
+    // Count fixed the loops unroll; the taps go to locals since stores to out may alias them.
+    template <int32_t Vecs, int32_t Count, bool Symmetric>
+    static void verticalRun(const uint8_t* const* rows, const int16_t* taps, int32_t count, I start, int32_t n,
+                            int16_t* out) {
         constexpr int32_t block = Vecs * V::k16;
+        if constexpr (Count > 0) count = Count;
+        const int32_t folded = Symmetric ? count / 2 : 0;
+        auto load = [&](const uint8_t* p, I* v) {
+            if constexpr (Vecs == 2)
+                V::widen(p, v[0], v[1]);
+            else
+                v[0] = V::widenHalf(p);
+        };
+        I w[Count > 0 ? Count : 1];
+        if constexpr (Count > 0)
+            for (int32_t j = 0; j < Count; ++j) w[j] = V::set16(taps[j]);
+        auto tap = [&](int32_t j) {
+            if constexpr (Count > 0)
+                return w[j];
+            else
+                return V::set16(taps[j]);
+        };
         for (int32_t c = 0;; c += block) {
             if (c > n - block) c = n - block;
-            verticalBlock<Vecs>(rows, taps, count, folded, start, c, out);
+            // The last row is new to the cache on each destination row; ask for it ahead.
+            __builtin_prefetch(rows[count - 1] + c + kPrefetch);
+            I acc[Vecs], a[Vecs], b[Vecs];
+            for (int32_t i = 0; i < Vecs; ++i) acc[i] = start;
+            for (int32_t j = 0; j < folded; ++j) {
+                load(rows[j] + c, a);
+                load(rows[count - 1 - j] + c, b);
+                for (int32_t i = 0; i < Vecs; ++i) acc[i] = V::add16(acc[i], V::mul16(V::add16(a[i], b[i]), tap(j)));
+            }
+            for (int32_t j = folded; j < count - folded; ++j) {
+                load(rows[j] + c, a);
+                for (int32_t i = 0; i < Vecs; ++i) acc[i] = V::add16(acc[i], V::mul16(a[i], tap(j)));
+            }
+            for (int32_t i = 0; i < Vecs; ++i) V::store(out + c + i * V::k16, acc[i]);
             if (c == n - block) break;
         }
     }
 
+    template <int32_t Vecs>
+    static void verticalAny(const uint8_t* const* rows, const int16_t* taps, int32_t count, bool symmetric, I start,
+                            int32_t n, int16_t* out) {
+        withFixedWidth<1, 3, 5, 7, 9>(count, [&](auto fixed) {
+            constexpr int32_t k = decltype(fixed)::value;
+            if (symmetric)
+                verticalRun<Vecs, k, true>(rows, taps, count, start, n, out);
+            else
+                verticalRun<Vecs, k, false>(rows, taps, count, start, n, out);
+        });
+    }
+
     static void vertical(const uint8_t* const* rows, const int16_t* taps, int32_t count, int32_t symmetric,
                          int16_t bias, int32_t n, int16_t* out) {
-        const int32_t folded = symmetric ? count / 2 : 0;
         const I start = V::set16(static_cast<int16_t>(-bias));
         if (n >= 2 * V::k16) {
-            verticalRun<2>(rows, taps, count, folded, start, n, out);
+            verticalAny<2>(rows, taps, count, symmetric != 0, start, n, out);
         } else if (n >= V::k16) {
-            verticalRun<1>(rows, taps, count, folded, start, n, out);
+            verticalAny<1>(rows, taps, count, symmetric != 0, start, n, out);
         } else {
             for (int32_t c = 0; c < n; ++c) {
                 uint32_t acc = 0u - static_cast<uint32_t>(static_cast<uint16_t>(bias));
