@@ -3,6 +3,7 @@
 // one entering and one leaving row, window sums come from a prefix of the column sums, so the
 // cost per pixel does not depend on the kernel's size.
 #include <cstring>
+#include <type_traits>
 
 #include "convolve/box_isa.hpp"
 #include "convolve/convolve_internal.hpp"
@@ -98,17 +99,22 @@ bool isBoxKernel(const kimg_windowConst& kernel, int32_t* weight) {
     KIP_REQUIRE(weight);
     const int32_t kw = kernel.rect.width, kh = kernel.rect.height;
     if (kw <= 0 || kh <= 0 || (kernel.bytesPerPixel != 1 && kernel.bytesPerPixel != 2)) return false;
-    auto at = [&](int32_t i, int32_t j) {
-        const int64_t x = int64_t{kernel.rect.x} + i, y = int64_t{kernel.rect.y} + j;
-        return kernel.bytesPerPixel == 1 ? int32_t{pixelAt<uint8_t>(kernel, x, y)[0]}
-                                         : int32_t{pixelAt<int16_t>(kernel, x, y)[0]};
+    // Whole rows at a time: large boxes are checked on every call.
+    auto uniform = [&](auto* first) {
+        using T = std::remove_const_t<std::remove_pointer_t<decltype(first)>>;
+        first = pixelAt<T>(kernel, kernel.rect.x, kernel.rect.y);
+        const T w = first[0];
+        for (int32_t j = 0; j < kh; ++j) {
+            const T* row = pixelAt<T>(kernel, kernel.rect.x, int64_t{kernel.rect.y} + j);
+            int32_t differ = 0;  // or-ed differences: a loop the compiler vectorises
+            for (int32_t i = 0; i < kw; ++i) differ |= row[i] ^ w;
+            if (differ != 0) return false;
+        }
+        *weight = w;
+        return true;
     };
-    const int32_t first = at(0, 0);
-    for (int32_t j = 0; j < kh; ++j)
-        for (int32_t i = 0; i < kw; ++i)
-            if (at(i, j) != first) return false;
-    *weight = first;
-    return true;
+    return kernel.bytesPerPixel == 1 ? uniform(static_cast<const uint8_t*>(nullptr))
+                                     : uniform(static_cast<const int16_t*>(nullptr));
 }
 
 kip_status selectBoxIsa(const BoxIsa** isa) {
