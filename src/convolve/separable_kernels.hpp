@@ -24,12 +24,13 @@ struct SeparableKernels {
 
     // The sums over the row factor's taps for pixels x, x + 2, ... (even) and x + 1, x + 3, ...
     // (odd): 32-bit lanes read from v hold neighbouring pairs, so no unpacking is needed.
+    // Both start from the constant.
     template <int P>
-    [[gnu::always_inline]] static inline void taps(const SeparableRow& row, int32_t x, I& even, I& odd) {
+    [[gnu::always_inline]] static inline void taps(const SeparableRow& row, I constant, int32_t x, I& even, I& odd) {
         const int32_t pairs = P > 0 ? P : row.pairCount;
         const int16_t* v = row.v + x;
-        even = V::zero();
-        odd = V::zero();
+        even = constant;
+        odd = constant;
         for (int32_t k = 0; k < pairs; ++k) {
             const I w = V::set32(row.weights[k]);
             even = V::add32(even, V::madd16(V::load(v + 2 * k), w));
@@ -45,9 +46,9 @@ struct SeparableKernels {
         withFixedWidth<1, 2, 3, 4, 5, 6, 7, 8>(row.pairCount, [&](auto pairs) {
             forEachBlock<kBlock>(row.width, out, [&](int32_t x, Out* o) {
                 I even, odd;
-                taps<decltype(pairs)::value>(row, x, even, odd);
-                V::storeWords(V::words(D::template quotient<kSigned, Float>(V::add32(even, constant), d),
-                                       D::template quotient<kSigned, Float>(V::add32(odd, constant), d)),
+                taps<decltype(pairs)::value>(row, constant, x, even, odd);
+                V::storeWords(V::words(D::template quotient<kSigned, Float>(even, d),
+                                       D::template quotient<kSigned, Float>(odd, d)),
                               o);
             });
         });
