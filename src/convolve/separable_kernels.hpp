@@ -91,7 +91,8 @@ struct SeparableKernels {
         for (int32_t c = 0;; c += block) {
             if (c > n - block) c = n - block;
             // The last row is new to the cache on each destination row; ask for it ahead.
-            __builtin_prefetch(rows[count - 1] + c + kPrefetch);
+            __builtin_prefetch(
+                reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(rows[count - 1] + c) + kPrefetch));
             I acc[Vecs], a[Vecs], b[Vecs];
             for (int32_t i = 0; i < Vecs; ++i) acc[i] = start;
             for (int32_t j = 0; j < folded; ++j) {
