@@ -16,6 +16,7 @@ using Rows = BoxRows<Lanes>;
 void update(uint32_t* sums, const uint8_t* add, const uint8_t* sub, int32_t n) {
     int32_t c = 0;
     for (; c + 16 <= n; c += 16) {
+        Rows::prefetchAhead(add + c);
         const __m256i a = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(add + c)));
         const __m256i s = sub != nullptr
                               ? _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sub + c)))

@@ -16,6 +16,7 @@ using Rows = BoxRows<Lanes>;
 void update(uint32_t* sums, const uint8_t* add, const uint8_t* sub, int32_t n) {
     int32_t c = 0;
     for (; c + 32 <= n; c += 32) {
+        Rows::prefetchAhead(add + c);
         const __m512i a = Lanes::widenHalf(add + c);
         const __m512i diff = sub != nullptr ? _mm512_sub_epi16(a, Lanes::widenHalf(sub + c)) : a;
         uint32_t* p = sums + c;

@@ -45,6 +45,11 @@ struct BoxRows {
     static void row8(const BoxRow& r, uint8_t* out) { row(r, out); }
     static void row16(const BoxRow& r, int16_t* out) { row(r, out); }
 
+    // The entering row is new to the cache on each destination row; ask for it ahead.
+    static void prefetchAhead(const uint8_t* row) {
+        __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(row) + 1024));
+    }
+
     // Members, not free functions: each set's copy stays its own.
     static void scanScalar(const uint32_t* sums, int32_t begin, int32_t n, uint32_t* prefix) {
         for (int32_t c = begin; c < n; ++c) prefix[c + 1] = prefix[c] + sums[c];

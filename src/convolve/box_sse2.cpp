@@ -25,6 +25,7 @@ void update(uint32_t* sums, const uint8_t* add, const uint8_t* sub, int32_t n) {
     const __m128i zero = _mm_setzero_si128();
     int32_t c = 0;
     for (; c + 16 <= n; c += 16) {
+        Rows::prefetchAhead(add + c);
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(add + c));
         const __m128i s = sub != nullptr ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(sub + c)) : zero;
         addDiff(sums + c, _mm_sub_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(s, zero)));
