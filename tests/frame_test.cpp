@@ -146,7 +146,8 @@ bool inRect(const kstd_rect32& r, int64_t x, int64_t y) {
 // +-2^31. Every set involved is a union of rectangles, so one sample per cell of the grid their
 // edges make decides it: the pieces must be disjoint, lie in the clip (and in the window when the
 // clip does), cover the window's part of the clip, and the centre must hold exactly the pixels
-// whose whole kernel lies in the window. Margins beyond 32 bits are refused.
+// whose whole kernel lies in the window. Margins beyond 32 bits, and windows whose edges pass
+// INT32_MAX, are refused with nothing written.
 TEST(KernelSplit, PiecesTileTheComputableAreaAnywhereInThePlane) {
     std::mt19937 rng(7);
     auto pick = [&](int64_t lo, int64_t hi) { return std::uniform_int_distribution<int64_t>(lo, hi)(rng); };
@@ -171,17 +172,20 @@ TEST(KernelSplit, PiecesTileTheComputableAreaAnywhereInThePlane) {
         return int32_t(pick(0, 2) ? pick(-h, h) : edges[pick(0, 4)]);
     };
     for (int iter = 0; iter < 30000; ++iter) {
-        // Every pixel of the window has 32-bit coordinates; the clip may reach beyond.
+        // Mostly every edge of the window fits 32 bits (else it is refused); the clip may reach beyond.
         kstd_rect32 w = rect(position(0), position(0), extent(), extent());
-        w.width = int32_t(std::min<int64_t>(w.width, (int64_t{1} << 31) - w.x));
-        w.height = int32_t(std::min<int64_t>(w.height, (int64_t{1} << 31) - w.y));
+        if (pick(0, 7)) {
+            w.width = int32_t(std::min<int64_t>(w.width, INT32_MAX - int64_t{w.x}));
+            w.height = int32_t(std::min<int64_t>(w.height, INT32_MAX - int64_t{w.y}));
+        }
         const bool inside = pick(0, 1) == 1;  // clipped to the window, as drivers pass it, or anywhere
         kstd_rect32 d = rect(position(w.x), position(w.y), extent(), extent());
         if (inside) kstd_rect32_intersect(&d, &w);
         const int32_t hx = half(), hy = half(), ox = offset(hx), oy = offset(hy);
         const int64_t margins[4] = {int64_t{hx} + ox, int64_t{hx} - ox, int64_t{hy} + oy, int64_t{hy} - oy};
         const bool representable =
-            std::all_of(margins, margins + 4, [](int64_t m) { return m >= INT32_MIN && m <= INT32_MAX; });
+            std::all_of(margins, margins + 4, [](int64_t m) { return m >= INT32_MIN && m <= INT32_MAX; }) &&
+            int64_t{w.x} + w.width <= INT32_MAX && int64_t{w.y} + w.height <= INT32_MAX;
         const std::string where = "case " + std::to_string(iter);
 
         kstd_pair32 size{2 * hx + 1, 2 * hy + 1}, off{ox, oy};

@@ -206,9 +206,20 @@ TEST(HostileSizes, StridesAndRectanglesOutsideTheRange) {
         const kstd_rect32 r{0, 0, 8, 4};
         EXPECT_EQ(kimg_image_constructWrap(&image, 2, &r, stride, pixels), kstd_errInvalidArgument) << stride;
     }
-    for (const kstd_rect32& r : {rect(INT32_MAX - 5, 0, 10, 10), rect(0, INT32_MAX, 1, 2), rect(INT32_MIN, 0, -1, 4)}) {
+    const kstd_pair32 k3{3, 3}, centred{0, 0};
+    for (const kstd_rect32& r : {rect(INT32_MAX - 5, 0, 10, 10), rect(0, INT32_MAX, 1, 2), rect(INT32_MIN, 0, -1, 4),
+                                 rect(INT32_MAX - 9, INT32_MAX - 9, 40, 40)}) {
         EXPECT_EQ(kimg_image_constructRect(&image, 1, &r), kstd_errInvalidArgument) << r;
         EXPECT_EQ(kimg_image_constructWrap(&image, 1, &r, 10, pixels), kstd_errInvalidArgument) << r;
+        // Split into pieces, such a window would wrap; the clip alone may reach anywhere.
+        kstd_rect32 p[5] = {r, r, r, r, r};
+        EXPECT_EQ(kip_filterCommon_gcrRect(&r, &r, &k3, &centred, &p[0], &p[1], &p[2], &p[3], &p[4]),
+                  kstd_errInvalidArgument)
+            << r;
+        for (const kstd_rect32& q : p) EXPECT_EQ(q, r);
+        kstd_rect32 t = r;
+        EXPECT_EQ(kstd_rect32_trim(&t, 0, 0, 1, 0, 1, 0), r.width > 0 ? kstd_errInvalidArgument : kip_errRectEmpty);
+        EXPECT_EQ(t, r);
     }
     // The far edge itself is fine: the last pixel sits at INT32_MAX - 1.
     const kstd_rect32 edge{INT32_MAX - 4, INT32_MAX - 2, 4, 2};

@@ -493,7 +493,7 @@ TEST(MorphologyDriver, RefusalsAndShortcuts) {
     dst.fillRandom(rng);
     dst16.fillRandom(rng);
     mask.setValues(std::vector<uint16_t>(200, 255));
-    const std::vector<uint16_t> before = dst.values(), before16 = dst16.values();
+    const std::vector<uint16_t> before = dst.values(), before16 = dst16.values(), sourceBefore = src.values();
     Elem rect3, unit(1, 1), weighted;
     ASSERT_EQ(weighted.setWeights(3, 3, std::vector<int16_t>(9, 10)), 0);
     kip_filterMorphologyStructuringElement_setUseOffsetImage(&weighted.e, 1);
@@ -505,6 +505,16 @@ TEST(MorphologyDriver, RefusalsAndShortcuts) {
     EXPECT_EQ(kip_filterMorphology8(&src.img, nullptr, 0, &bad, &rect3.e, &dst.img), kip_errBadMode);
     EXPECT_EQ(kip_filterMorphology8(&src.img, nullptr, 0, &clipped, &rect3.e, &dst.img), kip_errNotAvailable);
     EXPECT_EQ(kip_filterMorphologyWindow8(&sw, nullptr, 3, &clipped, &rect3.e, &dw), kip_errNotAvailable);
+    // The clipped 1 x 1 copy needs the whole source: a destination over part of it is refused
+    // before the mask's pre-fill, in place or not.
+    kimg_window part = dw, partOfSource = sw;
+    uint32_t cut = 0;
+    ASSERT_EQ(kimg_window_window(&part, &dw, 0, -6, 20, 12, &cut), 0);
+    ASSERT_EQ(kimg_window_window(&partOfSource, &sw, 3, 0, 17, 10, &cut), 0);
+    for (kimg_window* d : {&part, &partOfSource})
+        for (uint32_t op = 0; op < 4; ++op)
+            EXPECT_EQ(kip_filterMorphologyWindow8(&sw, &mw, op, &clipped, &unit.e, d), kimg_errSizeMismatch) << op;
+    EXPECT_EQ(src.values(), sourceBefore);
     EXPECT_EQ(kip_filterMorphology8(&src.img, &smallMask.img, 0, &truncated, &rect3.e, &dst.img),
               kip_errMaskWindowMismatch);
     EXPECT_EQ(kip_filterMorphology16(&src16.img, nullptr, 0, &truncated, &weighted.e, &dst16.img), kip_errNotAvailable);

@@ -12,7 +12,9 @@
    - kip_filterBorderTruncated (1, the default): every pixel of the common rectangle of source
      and destination is computed; neighbours outside it take no part.
    - kip_filterBorderClipped (0): accepted by the parameter check, but no engine computes it: the
-     filters answer kip_errNotAvailable, except the 8-bit 1 x 1 element, which copies.
+     filters answer kip_errNotAvailable, except the 8-bit 1 x 1 element, which copies the whole
+     source window; a destination that does not cover all of it gives kimg_errSizeMismatch with
+     nothing written.
 
    Image mask: an optional 8-bit image over the source whose pixels are 0 (not part of the image)
    or 255 (part of it); other values give unspecified results. Destination pixels whose mask is 0

@@ -47,7 +47,8 @@ KIP_API kip_status kip_filterInitializeGCRWindow16_(const kimg_windowConst* sour
    and right strips of W's full height; the five tile W. Each is then intersected with clip.
    A strip whose width or height would be negative is null; a zero width or height is kept.
    With a null centre the left and right strips split at x = 0; a strip too large for 32 bits is
-   cut to W. Margins kw/2 +- ox or kh/2 +- oy outside the 32-bit range: kstd_errInvalidArgument. */
+   cut to W. Margins kw/2 +- ox or kh/2 +- oy outside the 32-bit range, or a W whose right or
+   bottom edge x + width or y + height lies outside it: kstd_errInvalidArgument, nothing written. */
 KIP_API kip_status kip_filterCommon_gcrRect(const kstd_rect32* window, const kstd_rect32* clip,
                                             const kstd_pair32* kernelSize, const kstd_pair32* kernelOffset,
                                             kstd_rect32* centre, kstd_rect32* top, kstd_rect32* bottom,

@@ -42,6 +42,8 @@ kip_status kip_filterCommon_gcrRect(const kstd_rect32* window, const kstd_rect32
     KIP_REQUIRE(right);
 
     const kstd_rect32 w = *window;
+    // Pieces of a window reaching past the plane would wrap; the clip may reach anywhere.
+    if (!fits32(int64_t{w.x} + w.width) || !fits32(int64_t{w.y} + w.height)) return kstd_errInvalidArgument;
     const int64_t hx = kernelSize->x / 2, hy = kernelSize->y / 2;
     const int64_t ox = kernelOffset->x, oy = kernelOffset->y;
     // Amounts are computed in 64 bits; clamping them to 32 bits would shift the centre's edges.

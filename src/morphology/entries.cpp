@@ -93,16 +93,21 @@ kip_status windowEntry(const kimg_windowConst* source, const kimg_windowConst* m
                                        &temporary, V::kDepth);
     if (failed(s) || nothing) return c.finish(s);
     if (operation > kip_filterMorphologyClose) return c.finish(kip_errBadMode);
-    // Pixels the mask leaves out keep the source value.
-    if (maskUsed) s = V::copyWindow(&src, &out);
-    if (failed(s)) return c.finish(s);
     const kimg_windowConst& engineSource = clipped ? *source : src;
     const kimg_windowConst* engineMask = maskUsed ? &msk : nullptr;
-
     kstd_pair32 size;
     s = kip_filterMorphologyStructuringElement_getSize(element, &size);
     if (failed(s)) return c.finish(s);
-    if (V::kDepth == 1 && size.x == 1 && size.y == 1) {
+    const bool identity = V::kDepth == 1 && size.x == 1 && size.y == 1;
+    // The clipped identity copies the whole source: a destination covering less of it is refused
+    // before the mask's pre-fill writes anything.
+    if (identity && (engineSource.rect.width != out.rect.width || engineSource.rect.height != out.rect.height))
+        return c.finish(kimg_errSizeMismatch);
+    // Pixels the mask leaves out keep the source value (the identity overwrites them all).
+    if (maskUsed && !identity) s = V::copyWindow(&src, &out);
+    if (failed(s)) return c.finish(s);
+
+    if (identity) {
         // A 1 x 1 element: every operation is the identity, weights and mask aside.
         s = V::copyWindow(&engineSource, &out);
         if (!failed(s) && copyBack) s = V::copyWindow(&out, destination);

@@ -79,8 +79,9 @@ kip_status kstd_rect32_trim(kstd_rect32* rect, int32_t left, int32_t right, int3
         *rect = kstd_rect32{0, 0, 0, 0};
         return 0;
     }
-    if (x0 < INT32_MIN || y0 < INT32_MIN || x1 - x0 > INT32_MAX || y1 - y0 > INT32_MAX || x0 > INT32_MAX ||
-        y0 > INT32_MAX)
+    // x0 < x1 and y0 < y1 here, so bounding both edges bounds everything.
+    if (x0 < INT32_MIN || y0 < INT32_MIN || x1 > INT32_MAX || y1 > INT32_MAX || x1 - x0 > INT32_MAX ||
+        y1 - y0 > INT32_MAX)
         return kstd_errInvalidArgument;
     *rect = kstd_rect32{static_cast<int32_t>(x0), static_cast<int32_t>(y0), static_cast<int32_t>(x1 - x0),
                         static_cast<int32_t>(y1 - y0)};
