@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every fuzz target of a KIP_FUZZ build for SECONDS each (default 20), one after another,
 # growing a corpus per target under BUILD/fuzz-corpus (seeded by make_corpus.py), and prints the
-# executions each made. Findings (crash-*, leak-*, timeout-*) land in BUILD/fuzz-findings.
+# executions each made. Findings (crash-*, leak-*, timeout-*) land in BUILD/fuzz-findings. The
+# inputs of past findings under fuzz/regressions/TARGET are run first, every time.
 # Usage: fuzz/run.sh BUILD [SECONDS] [TARGET...]
 set -euo pipefail
 build=${1:?usage: fuzz/run.sh BUILD [SECONDS] [TARGET...]}
@@ -20,9 +21,11 @@ status=0
 for t in "${targets[@]}"; do
   mkdir -p "$corpus/$t"
   log=$build/fuzz-$t.log
+  past=()
+  [ -d "$here/regressions/$t" ] && past=("$here/regressions/$t")
   if ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
      "$build/fuzz/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-       -artifact_prefix="$findings/$t-" "$corpus/$t" "$build/fuzz-seeds/$t" >"$log" 2>&1; then
+       -artifact_prefix="$findings/$t-" "$corpus/$t" "$build/fuzz-seeds/$t" "${past[@]}" >"$log" 2>&1; then
     echo "$t: $(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$') executions, no finding"
   else
     echo "$t: FINDING, see $log"; tail -40 "$log"; status=1
