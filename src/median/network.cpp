@@ -133,10 +133,11 @@ kip_status imagePass(const kimg_windowConst& source, int32_t w, int32_t h, const
 
     const int32_t lanes = kernels.lanes;
     const int32_t ry = (h - 1) / 2;
-    // Room for whole blocks past either end of every row; rows of a source whose stride is a
-    // multiple of 1024 pixels are moved off the cache sets the source rows map to.
+    // Room for eight whole blocks past the end of every row (the 9-wide rows split whole blocks
+    // of columns past it); rows of a source whose stride is a multiple of 1024 pixels are moved
+    // off the cache sets the source rows map to.
     const int64_t margin = source.stride % 1024 == 0 ? 224 : 0;
-    const int64_t pitch = (int64_t{W} + w - 1 + lanes + margin + lanes - 1) / lanes * lanes;
+    const int64_t pitch = (std::max<int64_t>(W, lanes) + w - 1 + 8 * lanes + margin + lanes - 1) / lanes * lanes;
     const int32_t workRows = h;
     // Source rows narrower than a block are copied, so no block reads past the source.
     const int32_t staged = W < lanes ? h : 0;

@@ -16,7 +16,7 @@ using SelectFn = bool (*)(const T* const* in, int32_t n, T* out, intptr_t pitch,
 
 // One row of medians of a w-wide kernel over n sorted rows: rows[i] points at sorted row i's
 // first pad, (w - 1) / 2 pixels before its first column; the pads are in place and the rows
-// readable up to max(width, lanes) + w - 2. Writes exactly `width` pixels. False, writing
+// readable up to max(width, lanes) + w - 2 + 8 lanes. Writes exactly `width` pixels. False, writing
 // nothing, when w or n is not 1 (n only), 3, 5, 7 or 9.
 template <class T>
 using MedianRowFn = bool (*)(const T* const* rows, int32_t n, int32_t w, T* out, int32_t width);

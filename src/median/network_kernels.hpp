@@ -3,6 +3,7 @@
 // instantiates these templates, so no code built with one set is shared with another.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -127,6 +128,115 @@ struct NetworkKernels {
         }
     }
 
+    template <int32_t A, int32_t B, int32_t First, int32_t Last, size_t... I>
+    [[gnu::always_inline]] static inline void merge(Vec* v, std::index_sequence<I...>) {
+        (apply<kMerge<A, B, First, Last>.ops[I]>(v), ...);
+    }
+
+    // Even positions per chunk of the 9-wide rows, in blocks: what one chunk keeps (split
+    // columns, pairs, fours) stays within L1.
+    static constexpr intptr_t kChunkBlocks = 6;
+    static constexpr intptr_t kSplitPitch = (kChunkBlocks + 3) * kLanes;
+    static constexpr intptr_t kPitch = (kChunkBlocks + 2) * kLanes;
+
+    // Pair j: the merge of sorted columns 2j + 1 and 2j + 2 (odd[j], even[j + 1] of each row).
+    template <int32_t N>
+    [[gnu::always_inline]] static inline void pairBlock(const T* odd, const T* even, T* to) {
+        constexpr auto& net = kMerge<N, N, 0, 2 * N - 1>;
+        Vec v[2 * N];
+#pragma GCC unroll 9
+        for (int32_t i = 0; i < N; ++i) {
+            v[i] = V::load(odd + i * kSplitPitch);
+            v[N + i] = V::load(even + i * kSplitPitch + 1);
+        }
+        merge<N, N, 0, 2 * N - 1>(v, std::make_index_sequence<size_t(net.count)>{});
+#pragma GCC unroll 18
+        for (int32_t k = 0; k < 2 * N; ++k) V::store(to + k * kPitch, v[net.out[k]]);
+    }
+
+    // Four j: the merge of pairs j and j + 1, columns 2j + 1 .. 2j + 4.
+    template <int32_t N>
+    [[gnu::always_inline]] static inline void fourBlock(const T* from, T* to) {
+        constexpr auto& net = kMerge<2 * N, 2 * N, 0, 4 * N - 1>;
+        Vec v[4 * N];
+#pragma GCC unroll 18
+        for (int32_t k = 0; k < 2 * N; ++k) {
+            v[k] = V::load(from + k * kPitch);
+            v[2 * N + k] = V::load(from + k * kPitch + 1);
+        }
+        merge<2 * N, 2 * N, 0, 4 * N - 1>(v, std::make_index_sequence<size_t(net.count)>{});
+#pragma GCC unroll 36
+        for (int32_t k = 0; k < 4 * N; ++k) V::store(to + k * kPitch, v[net.out[k]]);
+    }
+
+    // Rank N among the N + 1 candidates c (ranks kRank - N .. kRank of a merge) and a column's
+    // sorted values b: the smallest of c[N] and max(c[i - 1], b[N - i]) over i = 1 .. N.
+    template <int32_t N, const MergeNetwork& Net, int32_t kRank>
+    [[gnu::always_inline]] static inline Vec withColumn(const Vec* v, const T* column) {
+        Vec m = v[Net.out[kRank]];
+#pragma GCC unroll 9
+        for (int32_t i = 1; i <= N; ++i)
+            m = V::min(m, V::max(v[Net.out[kRank - N + i - 1]], V::load(column + (N - i) * kSplitPitch)));
+        return m;
+    }
+
+    // Pixels 2j and 2j + 1 share columns 2j + 1 .. 2j + 8 (fours j and j + 2), cut to the N + 1
+    // values that can still be either median; column 2j or 2j + 9 then picks each.
+    template <int32_t N>
+    [[gnu::always_inline]] static inline void coreBlock(const T* from, const T* left, const T* right, T* out) {
+        constexpr int32_t kRank = (9 * N - 1) / 2;
+        constexpr auto& net = kMerge<4 * N, 4 * N, kRank - N, kRank>;
+        Vec v[8 * N];
+#pragma GCC unroll 36
+        for (int32_t k = 0; k < 4 * N; ++k) {
+            v[k] = V::load(from + k * kPitch);
+            v[4 * N + k] = V::load(from + k * kPitch + 2);
+        }
+        merge<4 * N, 4 * N, kRank - N, kRank>(v, std::make_index_sequence<size_t(net.count)>{});
+        Vec lo, hi;
+        V::zip(withColumn<N, net, kRank>(v, left), withColumn<N, net, kRank>(v, right), lo, hi);
+        V::store(out, lo);
+        V::store(out + kLanes, hi);
+    }
+
+    // A 9-wide kernel with neighbouring pixels sharing work, on the sorted rows split into even
+    // and odd columns: each pair of adjacent columns is merged once, each four once (from two
+    // pairs), and each two pixels share their eight common columns. Whole blocks throughout, so
+    // no load straddles a store still in flight.
+    template <int32_t N>
+    static void mergedRow(const T* const* rows, T* out, int32_t width) {
+        alignas(64) T even[N * kSplitPitch];
+        alignas(64) T odd[N * kSplitPitch];
+        alignas(64) T pairs[2 * N * kPitch];
+        alignas(64) T fours[4 * N * kPitch];
+        alignas(64) T tail[2 * kLanes];
+        const T* s[N];
+        for (int32_t i = 0; i < N; ++i) s[i] = rows[i];
+        const intptr_t half = (intptr_t{width} + 1) / 2;
+        for (intptr_t j0 = 0; j0 < half; j0 += kChunkBlocks * kLanes) {
+            const intptr_t blocks = std::min(kChunkBlocks, (half - j0 + kLanes - 1) / kLanes);
+#pragma GCC unroll 1
+            for (int32_t i = 0; i < N; ++i) {
+                const T* from = s[i] + 2 * j0;
+                for (intptr_t b = 0; b < blocks + 3; ++b) {
+                    Vec e, o;
+                    V::split(V::load(from + 2 * b * kLanes), V::load(from + (2 * b + 1) * kLanes), e, o);
+                    V::store(even + i * kSplitPitch + b * kLanes, e);
+                    V::store(odd + i * kSplitPitch + b * kLanes, o);
+                }
+            }
+            for (intptr_t b = 0; b < blocks + 2; ++b)
+                pairBlock<N>(odd + b * kLanes, even + b * kLanes, pairs + b * kLanes);
+            for (intptr_t b = 0; b < blocks + 1; ++b) fourBlock<N>(pairs + b * kLanes, fours + b * kLanes);
+            for (intptr_t b = 0; b < blocks; ++b) {
+                const intptr_t x = 2 * (j0 + b * kLanes);
+                const bool whole = x + 2 * kLanes <= width;
+                coreBlock<N>(fours + b * kLanes, even + b * kLanes, odd + b * kLanes + 4, whole ? out + x : tail);
+                if (!whole) std::memcpy(out + x, tail, sizeof(T) * size_t(width - x));
+            }
+        }
+    }
+
     template <int32_t W>
     static bool medianRowFor(const T* const* rows, int32_t n, T* out, int32_t width) {
         switch (n) {
@@ -139,7 +249,10 @@ struct NetworkKernels {
             case 7:
                 return medianRow<W, 7>(rows, out, width), true;
             case 9:
-                return medianRow<W, 9>(rows, out, width), true;
+                if constexpr (W == 9)
+                    return mergedRow<9>(rows, out, width), true;
+                else
+                    return medianRow<W, 9>(rows, out, width), true;
             default:
                 return false;
         }

@@ -15,6 +15,16 @@ struct U8 {
     static void store(T* p, Vec v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
     static Vec min(Vec a, Vec b) { return _mm_min_epu8(a, b); }
     static Vec max(Vec a, Vec b) { return _mm_max_epu8(a, b); }
+    // Pixels 0, 2, 4, ... and 1, 3, 5, ... of a then b; and back.
+    static void split(Vec a, Vec b, Vec& even, Vec& odd) {
+        const Vec low = _mm_set1_epi16(0xff);
+        even = _mm_packus_epi16(_mm_and_si128(a, low), _mm_and_si128(b, low));
+        odd = _mm_packus_epi16(_mm_srli_epi16(a, 8), _mm_srli_epi16(b, 8));
+    }
+    static void zip(Vec even, Vec odd, Vec& lo, Vec& hi) {
+        lo = _mm_unpacklo_epi8(even, odd);
+        hi = _mm_unpackhi_epi8(even, odd);
+    }
 };
 
 }  // namespace
