@@ -4,6 +4,7 @@
 
 #include "frame/cleanup.hpp"
 #include "frame/image_entry.hpp"
+#include "frame/prepared_windows.hpp"
 #include "kip/platform/math.h"
 #include "median/variants.hpp"
 #include "platform/assert.hpp"
@@ -20,9 +21,11 @@ kip_status destroyGroup(ksys_jobThreadGroup* g) { return ksys_jobThreadGroup_des
 // at the source), so its neighbourhoods are those of the whole image and the bands' results
 // join seamlessly.
 template <class V>
-kip_status runBands(ksys_jobThreadGroup* group, int32_t threads, const kimg_windowConst& source, uint32_t maskUsed,
-                    const kimg_windowConst& mask, const kip_filterMedianParams& params,
-                    const kip_filterMaskKernel& kernel, const kimg_window& destination) {
+kip_status runBands(ksys_jobThreadGroup* group, int32_t threads, const kip::PreparedWindows& w,
+                    const kip_filterMedianParams& params, const kip_filterMaskKernel& kernel) {
+    const kimg_windowConst &source = w.source, &mask = w.mask;
+    const kimg_window& destination = w.destination;
+    const uint32_t maskUsed = w.maskUsed;
     const kstd_rect32 d = destination.rect, s = source.rect;
     const int32_t bandHeight = kmath_double_ceil(double(d.height) / double(threads));
     kstd_pair32 size;
@@ -79,6 +82,29 @@ kip_status runBands(ksys_jobThreadGroup* group, int32_t threads, const kimg_wind
     return c.finish(st);
 }
 
+// One band when the job library offers one thread or the image is small, else one per thread.
+template <class V>
+kip_status onPrepared(const kip::PreparedWindows& w, const kip_filterMedianParams& params,
+                      const kip_filterMaskKernel& kernel) {
+    Cleanup<1> c;
+    ksys_jobThreadGroup group;
+    kip_status s = ksys_jobThreadGroup_construct(&group);
+    if (failed(s)) return s;
+    c.addObject<ksys_jobThreadGroup, &destroyGroup>(ksys_cleanupDestroyAlways, &group);
+    uint32_t threads = 1;
+    s = ksys_jobGetCurrentThreadState(&threads, &group);
+    if (failed(s)) return c.finish(s);
+    if (threads > 1) {
+        const double area = double(w.destination.rect.width) * double(w.destination.rect.height);
+        threads = std::min<uint32_t>(threads, uint32_t(std::max(1, kmath_double_ceil(area / kPixelsPerJob))));
+    }
+    if (threads > 1)
+        s = runBands<V>(&group, int32_t(threads), w, params, kernel);
+    else
+        s = medianStep<V>(&w.source, w.usedMask(), &params, &kernel, &w.destination);
+    return c.finish(s);
+}
+
 template <class V>
 kip_status windowEntry(const kimg_windowConst* source, const kimg_windowConst* mask,
                        const kip_filterMedianParams* params, const kip_filterMaskKernel* kernel,
@@ -95,45 +121,8 @@ kip_status windowEntry(const kimg_windowConst* source, const kimg_windowConst* m
     if (sourceNull || destinationNull) return kip_errImageUnbound;
     if (maskNull) mask = nullptr;
 
-    Cleanup<2> c;
-    kimg_image scratch;
-    s = kimg_image_constructUnbound(&scratch);
-    if (failed(s)) return s;
-    c.addObject<kimg_image, &kimg_image_destruct>(ksys_cleanupDestroyAlways, &scratch);
-    kimg_windowConst preparedSource, preparedMask;
-    kimg_window preparedDestination;
-    uint32_t nothingToDo = 0, maskUsed = 0, overlap = 0;
-    s = V::prepare(source, mask, destination, &preparedSource, &preparedMask, &preparedDestination, &nothingToDo,
-                   &maskUsed, &overlap, &scratch);
-    if (failed(s)) return c.finish(s);
-
-    ksys_jobThreadGroup group;
-    s = ksys_jobThreadGroup_construct(&group);
-    if (failed(s)) return c.finish(s);
-    c.addObject<ksys_jobThreadGroup, &destroyGroup>(ksys_cleanupDestroyAlways, &group);
-    uint32_t threads = 1;
-    s = ksys_jobGetCurrentThreadState(&threads, &group);
-    if (failed(s)) return c.finish(s);
-    if (nothingToDo) return c.finish(0);
-    if (threads > 1) {
-        const double area = double(preparedDestination.rect.width) * double(preparedDestination.rect.height);
-        threads = std::min<uint32_t>(threads, uint32_t(std::max(1, kmath_double_ceil(area / kPixelsPerJob))));
-    }
-
-    const kimg_windowConst* usedMask = maskUsed ? &preparedMask : nullptr;
-    if (threads > 1)
-        s = runBands<V>(&group, int32_t(threads), preparedSource, maskUsed, preparedMask, *params, *kernel,
-                        preparedDestination);
-    else
-        s = medianStep<V>(&preparedSource, usedMask, params, kernel, &preparedDestination);
-    if (!failed(s) && overlap) {
-        // The result went to scratch pixels over the common rectangle; bring it home.
-        kimg_window home = *destination;
-        uint32_t clipped = 0;
-        s = kimg_window_windowRect(&home, &preparedDestination.rect, &clipped);
-        if (!failed(s)) s = V::copy(&preparedDestination, &home);
-    }
-    return c.finish(s);
+    return kip::runOnPreparedWindows(source, mask, destination, V::prepare, V::copy,
+                                     [&](const kip::PreparedWindows& w) { return onPrepared<V>(w, *params, *kernel); });
 }
 
 template <class V>

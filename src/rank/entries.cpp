@@ -1,9 +1,8 @@
 // Image and window entries of the 8-bit and 16-bit rank filters.
-#include "frame/cleanup.hpp"
 #include "frame/image_entry.hpp"
+#include "frame/prepared_windows.hpp"
 #include "rank/variants.hpp"
 
-using kip::Cleanup;
 using kip::failed;
 
 namespace kip::rank {
@@ -28,26 +27,9 @@ kip_status windowEntry(const kimg_windowConst* source, const kimg_windowConst* m
     if (wrongDepth(source, V::kDepth) || wrongDepth(destination, V::kDepth) || wrongDepth(mask, 1))
         return kimg_errDepthMismatch;
 
-    Cleanup<1> cleanup;
-    kimg_image scratch;
-    s = kimg_image_constructUnbound(&scratch);
-    if (failed(s)) return s;
-    cleanup.addObject<kimg_image, &kimg_image_destruct>(ksys_cleanupDestroyAlways, &scratch);
-    kimg_windowConst preparedSource, preparedMask;
-    kimg_window preparedDestination;
-    uint32_t nothingToDo = 0, maskUsed = 0, overlap = 0;
-    s = V::prepare(source, mask, destination, &preparedSource, &preparedMask, &preparedDestination, &nothingToDo,
-                   &maskUsed, &overlap, &scratch);
-    if (failed(s) || nothingToDo) return cleanup.finish(s);
-    s = V::postGCR(&preparedSource, maskUsed ? &preparedMask : nullptr, params, kernel, &preparedDestination);
-    if (!failed(s) && overlap) {
-        // The result went to scratch pixels over the common rectangle; bring it home.
-        kimg_window home = *destination;
-        uint32_t clipped = 0;
-        s = kimg_window_windowRect(&home, &preparedDestination.rect, &clipped);
-        if (!failed(s)) s = V::copy(&preparedDestination, &home);
-    }
-    return cleanup.finish(s);
+    return runOnPreparedWindows(source, mask, destination, V::prepare, V::copy, [&](const PreparedWindows& w) {
+        return V::postGCR(&w.source, w.usedMask(), params, kernel, &w.destination);
+    });
 }
 
 template <class V>
