@@ -3,8 +3,6 @@
 // the neighbourhood; the work is the same. OpenCV has no 16-bit median above 5 x 5.
 #include <benchmark/benchmark.h>
 
-#include <vector>
-
 #include "kip/kip.h"
 #include "scene.hpp"
 
@@ -15,22 +13,8 @@
 
 namespace {
 
-constexpr int32_t kSide = 4096;
-
-const std::vector<uint8_t>& scene8() {
-    static const std::vector<uint8_t> pixels = kipbench::scene8(kSide, kSide);
-    return pixels;
-}
-
-const std::vector<uint16_t>& scene16() {
-    static const std::vector<uint16_t> pixels = kipbench::scene16(kSide, kSide);
-    return pixels;
-}
-
-void setRate(benchmark::State& state) {
-    state.counters["Mpixel/s"] =
-        benchmark::Counter(double(kSide) * kSide / 1e6, benchmark::Counter::kIsIterationInvariantRate);
-}
+using kipbench::kSide;
+using kipbench::setRate;
 
 // range(0): kernel side; range(1): threads offered (0: one per hardware thread).
 template <bool Sixteen>
@@ -39,9 +23,7 @@ void kipMedian(benchmark::State& state) {
     ksys_jobSetThreadCount(uint32_t(state.range(1)));
     const kstd_rect32 whole{0, 0, kSide, kSide};
     kimg_image source, destination;
-    void* pixels = Sixteen ? static_cast<void*>(const_cast<uint16_t*>(scene16().data()))
-                           : static_cast<void*>(const_cast<uint8_t*>(scene8().data()));
-    kimg_image_constructWrap(&source, Sixteen ? 2 : 1, &whole, kSide, pixels);
+    kimg_image_constructWrap(&source, Sixteen ? 2 : 1, &whole, kSide, kipbench::sharedScenePixels(Sixteen));
     kimg_image_construct(&destination, Sixteen ? 2 : 1, kSide, kSide);
     kip_filterMaskKernel kernel;
     const kstd_pair32 size{n, n};
@@ -70,11 +52,8 @@ template <bool Sixteen>
 void opencvMedianBlur(benchmark::State& state) {
     cv::setNumThreads(1);
     const int n = int(state.range(0));
-    const int type = Sixteen ? CV_16U : CV_8U;
-    void* pixels = Sixteen ? static_cast<void*>(const_cast<uint16_t*>(scene16().data()))
-                           : static_cast<void*>(const_cast<uint8_t*>(scene8().data()));
-    const cv::Mat source(kSide, kSide, type, pixels);
-    cv::Mat destination(kSide, kSide, type);
+    const cv::Mat source = kipbench::sharedSceneMat(Sixteen);
+    cv::Mat destination(kSide, kSide, source.type());
     // The first call faults in the destination's fresh pages (kip's destination comes zeroed);
     // when one call outlasts the minimum time it was the only one timed.
     cv::medianBlur(source, destination, n);

@@ -5,8 +5,6 @@
 // 16-bit median stops at 5 x 5). The job library is held to one thread.
 #include <benchmark/benchmark.h>
 
-#include <vector>
-
 #include "kip/kip.h"
 #include "scene.hpp"
 
@@ -17,22 +15,8 @@
 
 namespace {
 
-constexpr int32_t kSide = 4096;
-
-const std::vector<uint8_t>& scene8() {
-    static const std::vector<uint8_t> pixels = kipbench::scene8(kSide, kSide);
-    return pixels;
-}
-
-const std::vector<uint16_t>& scene16() {
-    static const std::vector<uint16_t> pixels = kipbench::scene16(kSide, kSide);
-    return pixels;
-}
-
-void setRate(benchmark::State& state) {
-    state.counters["Mpixel/s"] =
-        benchmark::Counter(double(kSide) * kSide / 1e6, benchmark::Counter::kIsIterationInvariantRate);
-}
+using kipbench::kSide;
+using kipbench::setRate;
 
 template <bool Sixteen, bool Median = false>
 void kipMean(benchmark::State& state) {
@@ -40,9 +24,7 @@ void kipMean(benchmark::State& state) {
     const int32_t n = int32_t(state.range(0));
     const kstd_rect32 whole{0, 0, kSide, kSide};
     kimg_image source, destination;
-    void* pixels = Sixteen ? static_cast<void*>(const_cast<uint16_t*>(scene16().data()))
-                           : static_cast<void*>(const_cast<uint8_t*>(scene8().data()));
-    kimg_image_constructWrap(&source, Sixteen ? 2 : 1, &whole, kSide, pixels);
+    kimg_image_constructWrap(&source, Sixteen ? 2 : 1, &whole, kSide, kipbench::sharedScenePixels(Sixteen));
     kimg_image_construct(&destination, Sixteen ? 2 : 1, kSide, kSide);
     const kip_pelSubLocalParams params{n, n};
     kip_status s = 0;
@@ -65,11 +47,8 @@ template <bool Sixteen>
 void opencvBlurSubtract(benchmark::State& state) {
     cv::setNumThreads(1);
     const int n = int(state.range(0));
-    const int type = Sixteen ? CV_16U : CV_8U;
-    void* pixels = Sixteen ? static_cast<void*>(const_cast<uint16_t*>(scene16().data()))
-                           : static_cast<void*>(const_cast<uint8_t*>(scene8().data()));
-    const cv::Mat source(kSide, kSide, type, pixels);
-    cv::Mat mean(kSide, kSide, type), destination(kSide, kSide, type);
+    const cv::Mat source = kipbench::sharedSceneMat(Sixteen);
+    cv::Mat mean(kSide, kSide, source.type()), destination(kSide, kSide, source.type());
     // Untimed first pass: it faults in the fresh pages of both results (kip's come zeroed).
     cv::blur(source, mean, cv::Size(n, n));
     cv::addWeighted(source, 1.0, mean, -1.0, Sixteen ? 32768.0 : 128.0, destination);
@@ -84,7 +63,7 @@ void opencvBlurSubtract(benchmark::State& state) {
 void opencvMedianSubtract(benchmark::State& state) {
     cv::setNumThreads(1);
     const int n = int(state.range(0));
-    const cv::Mat source(kSide, kSide, CV_8U, const_cast<uint8_t*>(scene8().data()));
+    const cv::Mat source = kipbench::sharedSceneMat(false);
     cv::Mat median(kSide, kSide, CV_8U), destination(kSide, kSide, CV_8U);
     // Untimed first pass: it faults in the fresh pages of both results (kip's come zeroed).
     cv::medianBlur(source, median, n);
