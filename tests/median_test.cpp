@@ -1,10 +1,13 @@
 // Median: the central selections and the sorting-network median against sorting and a
 // brute-force median on every instruction set, its declines, and its fault sweep.
 #include <algorithm>
+#include <atomic>
 #include <string>
 
+#include "kip/rank.h"
 #include "median/median_internal.hpp"
 #include "reference/median_reference.hpp"
+#include "reference/rank_reference.hpp"
 #include "support/test_support.hpp"
 
 using kiptest::rect;
@@ -153,13 +156,25 @@ TEST(MedianSelect, RejectsBadCounts) {
 
 // ---- Sorting-network median ----------------------------------------------------------------
 
+// The kernels a network case draws: any size 3..9; 3 x 3 only (rows straight from the source,
+// widths on both sides of every block width); 9 wide (columns merged between neighbours, rows
+// across several chunks, both row-end pads, 9 x 7 beside 9 x 9).
+enum class Shape { any, threeByThree, nineWide };
+
 // One random window: the destination covers some rows of the source (as a band does) and its
 // columns; results against the brute-force median of the source window.
 template <class T>
-void networkCase(std::mt19937& rng, const Isa& isa, bool large, bool only3x3 = false) {
-    const int32_t kw = only3x3 ? 3 : 3 + 2 * int32_t(rng() % 4), kh = only3x3 ? 3 : 3 + 2 * int32_t(rng() % 4);
-    const int32_t width = large ? 64 + int32_t(rng() % 1200) : 1 + int32_t(rng() % (only3x3 ? 200 : 70));
-    const int32_t height = large ? 1 + int32_t(rng() % 12) : 1 + int32_t(rng() % 20);
+void networkCase(std::mt19937& rng, const Isa& isa, bool large, Shape shape) {
+    const int32_t kw = shape == Shape::any ? 3 + 2 * int32_t(rng() % 4) : shape == Shape::threeByThree ? 3 : 9;
+    const int32_t kh = shape == Shape::any            ? 3 + 2 * int32_t(rng() % 4)
+                       : shape == Shape::threeByThree ? 3
+                                                      : 7 + 2 * int32_t(rng() % 4 == 0);
+    const int32_t width = shape == Shape::nineWide ? 1 + int32_t(rng() % 1700)
+                          : large                  ? 64 + int32_t(rng() % 1200)
+                                                   : 1 + int32_t(rng() % (shape == Shape::threeByThree ? 200 : 70));
+    const int32_t height = shape == Shape::nineWide ? 1 + int32_t(rng() % 14)
+                           : large                  ? 1 + int32_t(rng() % 12)
+                                                    : 1 + int32_t(rng() % 20);
     const int32_t stride = rng() % 6 == 0 ? 1024 * (1 + int32_t(width / 1024)) : width + int32_t(rng() % 4);
     const int32_t x0 = int32_t(rng() % 9) - 4, y0 = int32_t(rng() % 9) - 4;
     const int style = int(rng() % 3);
@@ -199,29 +214,24 @@ void networkCase(std::mt19937& rng, const Isa& isa, bool large, bool only3x3 = f
 
 TEST(MedianNetwork, MatchesBruteForceOnEveryInstructionSet) {
     Guard guard;
-    std::mt19937 rng(1102);
-    for (const Isa& isa : kIsas)
-        for (int iter = 0; iter < 500; ++iter) {
-            networkCase<uint8_t>(rng, isa, iter % 25 == 0);
-            networkCase<uint16_t>(rng, isa, iter % 25 == 1);
-            if (HasFailure()) return;
-        }
+    struct Run {
+        Shape shape;
+        int iterations, largeEvery;
+        uint32_t seed;
+    };
+    for (const Run& run :
+         {Run{Shape::any, 500, 25, 1102}, Run{Shape::threeByThree, 300, 50, 1103}, Run{Shape::nineWide, 16, 1, 1108}}) {
+        std::mt19937 rng(run.seed);
+        for (const Isa& isa : kIsas)
+            for (int iter = 0; iter < run.iterations; ++iter) {
+                networkCase<uint8_t>(rng, isa, iter % run.largeEvery == 0, run.shape);
+                networkCase<uint16_t>(rng, isa, iter % run.largeEvery == 1 % run.largeEvery, run.shape);
+                if (HasFailure()) return;
+            }
+    }
 }
 
 // Whatever the network does not serve it declines before writing: the rank route takes over.
-// 3 x 3 rows at least a block and two pixels wide go straight from the source, in pairs of
-// rows: widths on both sides of every block width, odd row counts and band-like windows.
-TEST(MedianNetwork, ThreeByThreeMatchesBruteForceOnEveryInstructionSet) {
-    Guard guard;
-    std::mt19937 rng(1103);
-    for (const Isa& isa : kIsas)
-        for (int iter = 0; iter < 300; ++iter) {
-            networkCase<uint8_t>(rng, isa, iter % 50 == 0, true);
-            networkCase<uint16_t>(rng, isa, iter % 50 == 1, true);
-            if (HasFailure()) return;
-        }
-}
-
 TEST(MedianNetwork, DeclinesWhatItDoesNotServe) {
     Guard guard;
     Buffer<uint8_t> src(0, 0, 40, 30, 40), dst(0, 0, 40, 30, 40), mask(0, 0, 40, 30, 40);
@@ -268,10 +278,6 @@ TEST(MedianNetwork, FaultSweep) {
     EXPECT_EQ(allocations, 1);  // one scratch block per call
 }
 
-}  // namespace
-
-namespace {
-
 TEST(MedianParams, InitValidateCompare) {
     kip_filterMedianParams a{7}, b{kip_filterBorderTruncated};
     EXPECT_EQ(kip_filterMedianParams_init(&a), 0);
@@ -288,16 +294,7 @@ TEST(MedianParams, InitValidateCompare) {
     }
 }
 
-}  // namespace
-
 // ---- Median filter entries ---------------------------------------------------------------------
-
-#include <atomic>
-
-#include "kip/rank.h"
-#include "reference/rank_reference.hpp"
-
-namespace {
 
 int32_t inhibitAll(const uint16_t*) { return 1; }
 
