@@ -86,6 +86,7 @@ BENCHMARK(opencvMedianBlur<false>)
     ->DenseRange(3, 7, 2)
     ->Arg(9)
     ->Arg(15)
+    ->Arg(31)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(opencvMedianBlur<true>)
