@@ -67,6 +67,15 @@ std::u16string labelOf(const L& l) {
     return std::u16string(l.text, l.text + std::size(l.text) - 1) + u'\0';
 }
 
+// f(Api8{}) when eight, f(Api16s{}) otherwise: one random case of either variant.
+template <class F>
+void withVariant(bool eight, F&& f) {
+    if (eight)
+        f(Api8{});
+    else
+        f(Api16s{});
+}
+
 // Restores the hook and the processor features whatever a test did.
 struct PathGuard {
     ~PathGuard() {
@@ -213,10 +222,7 @@ TEST(ConvolveRandom, EntriesMatchReferenceOnEveryPath) {
     PathGuard guard;
     std::mt19937 rng(20240611);
     for (int iter = 0; iter < 2400; ++iter) {
-        if (iter % 2)
-            randomEntryCase<Api8>(rng, (iter / 2) % 5);
-        else
-            randomEntryCase<Api16s>(rng, (iter / 2) % 5);
+        withVariant(iter % 2 != 0, [&](auto a) { randomEntryCase<decltype(a)>(rng, (iter / 2) % 5); });
         if (HasFailure()) return;
     }
 }
@@ -227,10 +233,7 @@ TEST(ConvolveRandom, EveryPathAgreesAtThePlanesEdges) {
     PathGuard guard;
     std::mt19937 rng(17);
     for (int iter = 0; iter < 1600; ++iter) {
-        if (iter % 2)
-            randomEntryCase<Api8>(rng, (iter / 2) % 5, true);
-        else
-            randomEntryCase<Api16s>(rng, (iter / 2) % 5, true);
+        withVariant(iter % 2 != 0, [&](auto a) { randomEntryCase<decltype(a)>(rng, (iter / 2) % 5, true); });
         if (HasFailure()) return;
     }
 }
@@ -339,10 +342,7 @@ TEST(ConvolveFast, MatchesGeneralLoopOnEveryInstructionSet) {
     std::mt19937 rng(77);
     for (int iter = 0; iter < 1500; ++iter) {
         const int path = iter % 10 == 9 ? kNoSimd : iter % 3;
-        if (iter % 3)
-            slotMatchesLoop<Api8>(rng, path, Shape::Any);
-        else
-            slotMatchesLoop<Api16s>(rng, path, Shape::Any);
+        withVariant(iter % 3 != 0, [&](auto a) { slotMatchesLoop<decltype(a)>(rng, path, Shape::Any); });
         if (HasFailure()) return;
     }
 }
@@ -355,10 +355,7 @@ TEST(ConvolveShaped, MatchGeneralLoopOnEveryInstructionSet) {
     for (int iter = 0; iter < 3000; ++iter) {
         const int path = iter % 10 == 9 ? kNoSimd : iter % 3;
         const Shape shape = iter % 4 == 3 ? Shape::Box : Shape::RankOne;
-        if (iter % 3)
-            slotMatchesLoop<Api8>(rng, path, shape);
-        else
-            slotMatchesLoop<Api16s>(rng, path, shape);
+        withVariant(iter % 3 != 0, [&](auto a) { slotMatchesLoop<decltype(a)>(rng, path, shape); });
         if (HasFailure()) return;
     }
 }
@@ -428,10 +425,7 @@ TEST(ConvolveShaped, EntriesGiveTheInhibitedEntriesBits) {
     PathGuard guard;
     std::mt19937 rng(79);
     for (int iter = 0; iter < 1200; ++iter) {
-        if (iter % 2)
-            shapedEntryCase<Api8>(rng);
-        else
-            shapedEntryCase<Api16s>(rng);
+        withVariant(iter % 2 != 0, [&](auto a) { shapedEntryCase<decltype(a)>(rng); });
         if (HasFailure()) return;
     }
 }
