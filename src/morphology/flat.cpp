@@ -35,6 +35,13 @@ constexpr uint64_t kMaxScratchBytes = uint64_t{1} << 46;
 // two-row extremes per destination row instead of eh - 1.
 constexpr int32_t kBlocksFrom = 7;
 
+// Elements up to this tall, without an image mask, go through the fused pass.
+constexpr int32_t kFusedUpTo = 31;
+// The fused pass polls for cancellation once per block of rows and goes across each block in
+// strips of about this many bytes.
+constexpr int32_t kFusedBlock = 256;
+constexpr int64_t kStripBytes = 1024;
+
 template <class V>
 class Separable {
     using T = typename V::Pixel;
@@ -47,37 +54,44 @@ public:
     kip_status run() {
         const int32_t width = s_.rect.width, height = s_.rect.height;
         ColKernel<T> blockPick = nullptr;
-        if (eh_ >= kBlocksFrom && !kip::optimizationInhibited(V::kLabelCol.text)) {
-            const FlatIsa* isa = nullptr;
-            if (!failed(selectFlatIsa(width, sizeof(T) == 2, false, &isa))) {
-                if constexpr (sizeof(T) == 1)
-                    blockPick = isa->col8[dilate_];
-                else
-                    blockPick = isa->col16[dilate_];
-            }
+        const FlatIsa* isa = nullptr;
+        if (!kip::optimizationInhibited(V::kLabelCol.text) && failed(selectFlatIsa(width, sizeof(T) == 2, false, &isa)))
+            isa = nullptr;
+        // Both vector steps allowed: the fused pass for short elements without an image mask.
+        const bool fused = isa && !mask_ && eh_ <= kFusedUpTo && !kip::optimizationInhibited(V::kLabelRow.text);
+        if (isa && !fused && eh_ >= kBlocksFrom) {
+            if constexpr (sizeof(T) == 1)
+                blockPick = isa->col8[dilate_];
+            else
+                blockPick = isa->col16[dilate_];
         }
         // Blocks: the element's rows, their suffix extremes, the running prefix, a neutral row;
         // the ring otherwise.
         slots_ = blockPick ? eh_ : (eh_ < height ? eh_ : height);
-        const int64_t rows = blockPick ? 2 * int64_t{eh_} + 2 : slots_;
+        const int64_t rows = fused ? 0 : blockPick ? 2 * int64_t{eh_} + 2 : slots_;
         pitch_ = ringPitch(width);
         const uint64_t segment = uint64_t(paddedLength(width, ew_));
         const uint64_t ringBytes = uint64_t(pitch_) * uint64_t(rows) * sizeof(T);
         const uint64_t pointerBytes = blockPick ? 2 * uint64_t(eh_) * sizeof(T*) : 0;
-        if (ringBytes > kMaxScratchBytes || 4 * segment * sizeof(T) > kMaxScratchBytes) return ksys_errOutOfMemory;
+        const uint64_t segments = 4;
+        if (ringBytes > kMaxScratchBytes || segments * segment * sizeof(T) > kMaxScratchBytes)
+            return ksys_errOutOfMemory;
 
         Cleanup<3> c;
         void* block = nullptr;
-        kip_status s = ksys_memory_alloc_internal(size_t(ringBytes + pointerBytes), &block);
-        if (failed(s)) return c.finish(s);
-        ring_ = static_cast<T*>(block);
-        c.addBlock(ksys_cleanupFreeAlways, &ring_);
-        s = ksys_memory_alloc_internal(size_t(4 * segment * sizeof(T)), &block);
+        kip_status s = 0;
+        if (!fused) {
+            s = ksys_memory_alloc_internal(size_t(ringBytes + pointerBytes), &block);
+            if (failed(s)) return c.finish(s);
+            ring_ = static_cast<T*>(block);
+            c.addBlock(ksys_cleanupFreeAlways, &ring_);
+        }
+        s = ksys_memory_alloc_internal(size_t(segments * segment * sizeof(T)), &block);
         if (failed(s)) return c.finish(s);
         padded_ = static_cast<T*>(block);
         c.addBlock(ksys_cleanupFreeAlways, &padded_);
         const T neutral = dilate_ ? T(0) : T(~T(0));
-        for (uint64_t i = 0; i < 4 * segment; ++i) padded_[i] = neutral;
+        for (uint64_t i = 0; i < segments * segment; ++i) padded_[i] = neutral;
         if (mask_) {
             s = ksys_memory_alloc_internal(size_t(segment), &block);
             if (failed(s)) return c.finish(s);
@@ -86,11 +100,65 @@ public:
             s = ksys_memory_fill(paddedMask_, 0, size_t(segment));
             if (failed(s)) return c.finish(s);
         }
-        s = blockPick ? runBlocks(blockPick) : runRing();
+        s = fused ? runFused(*isa, int64_t(segment)) : blockPick ? runBlocks(blockPick) : runRing();
         return c.finish(s);
     }
 
 private:
+    // Two destination rows at a time straight from the source: their column extremes share
+    // eh - 1 rows, land in two neutral-margined rows of the padded buffer (still in L1), and
+    // the row extremes go from there to the destination.
+    kip_status runFused(const FlatIsa& isa, int64_t segment) {
+        const int32_t width = s_.rect.width, height = s_.rect.height;
+        const int32_t up = eh_ >> 1, down = eh_ - 1 - up, l = (ew_ - 1) >> 1;
+        PairKernel<T> pair;
+        if constexpr (sizeof(T) == 1)
+            pair = isa.pair8[dilate_];
+        else
+            pair = isa.pair16[dilate_];
+        T* a = padded_;
+        T* x = a + segment;
+        T* z = x + segment;
+        T* b = z + segment;
+        const T* shared[kFusedUpTo];
+        const T neutral = dilate_ ? T(0) : T(~T(0));
+        // Strips narrow enough that the element's rows stay in L1 from one pair to the next.
+        const int32_t strips = int32_t((int64_t{width} * int64_t{sizeof(T)} + kStripBytes - 1) / kStripBytes);
+        for (int32_t y0 = 0; y0 < height; y0 += kFusedBlock) {
+            const kip_status s = ksys_attention_check();
+            if (failed(s)) return s;
+            const int32_t y1 = height - y0 > kFusedBlock ? y0 + kFusedBlock : height;
+            for (int32_t k = 0; k < strips; ++k) {
+                const int32_t x0 = int32_t(int64_t{width} * k / strips);
+                const int32_t x1 = int32_t(int64_t{width} * (k + 1) / strips);
+                const int32_t r = ew_ - 1 - l;
+                const int32_t vx0 = x0 - l > 0 ? x0 - l : 0, vx1 = x1 + r < width ? x1 + r : width;
+                // Beyond the row's ends the strip's rows read neutral, whatever other strips left.
+                if (x0 == 0)
+                    for (int32_t i = ew_ - l; i < ew_; ++i) a[i] = b[i] = neutral;
+                if (x1 == width)
+                    for (int32_t i = 0; i < r; ++i) a[ew_ + (x1 - x0) + i] = b[ew_ + (x1 - x0) + i] = neutral;
+                T* va = a + ew_ + (vx0 - x0);
+                T* vb = b + ew_ + (vx0 - x0);
+                for (int32_t y = y0; y < y1; y += 2) {
+                    const bool two = y + 1 < y1;
+                    // Rows both destination rows see, then the one only the upper and the lower one sees.
+                    const int32_t from = y + (two ? 1 : 0) - up < 0 ? 0 : y + (two ? 1 : 0) - up;
+                    const int32_t to = y + down < height - 1 ? y + down : height - 1;
+                    int32_t nc = 0;
+                    for (int32_t i = from; i <= to; ++i) shared[nc++] = rowOf<T>(s_, i) + vx0;
+                    const T* onlyA = two && y - up >= 0 ? rowOf<T>(s_, y - up) + vx0 : nullptr;
+                    const T* onlyB = two && y + 1 + down < height ? rowOf<T>(s_, y + 1 + down) + vx0 : nullptr;
+                    pair(shared, nc, onlyA, onlyB, vx1 - vx0, va, two ? vb : va);
+                    rowExtremes(isa, dilate_, a + ew_ - l, x1 - x0, ew_, x, z, mutableRowOf<T>(d_, y) + x0);
+                    if (two)
+                        rowExtremes(isa, dilate_, b + ew_ - l, x1 - x0, ew_, x, z, mutableRowOf<T>(d_, y + 1) + x0);
+                }
+            }
+        }
+        return 0;
+    }
+
     // The ring: each destination row combines the horizontal results of its eh source rows.
     kip_status runRing() {
         const int32_t height = s_.rect.height;

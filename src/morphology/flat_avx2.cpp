@@ -1,4 +1,7 @@
 // AVX2 kernels of the separable engine: 32 bytes per instruction.
+#include <array>
+#include <utility>
+
 #include "morphology/flat_isa.hpp"
 
 #if defined(__AVX2__)

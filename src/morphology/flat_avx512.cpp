@@ -1,4 +1,7 @@
 // AVX-512BW kernels of the separable engine: 64 bytes per instruction.
+#include <array>
+#include <utility>
+
 #include "morphology/flat_isa.hpp"
 
 #if defined(__AVX512BW__)

@@ -18,6 +18,13 @@ template <class T>
 using ColKernel = void (*)(const T* const* rows, int32_t count, const T* source, const uint8_t* mask, int32_t width,
                            T* out);
 
+// Pair kernel: the column extremes of two adjacent destination rows in one pass. outA takes the
+// nc shared rows and onlyA, outB the shared rows and onlyB; either extra row may be null, and nc
+// may be 0 only when both are given. Requires width >= lanes; writes exactly width pixels.
+template <class T>
+using PairKernel = void (*)(const T* const* shared, int32_t nc, const T* onlyA, const T* onlyB, int32_t width, T* outA,
+                            T* outB);
+
 struct FlatIsa {
     int32_t lanes8;  // pixels per vector: 8-bit, 16-bit
     int32_t lanes16;
@@ -25,6 +32,8 @@ struct FlatIsa {
     ColKernel<uint8_t> col8[2];
     RowKernel<uint16_t> row16[2];
     ColKernel<uint16_t> col16[2];
+    PairKernel<uint8_t> pair8[2];
+    PairKernel<uint16_t> pair16[2];
 };
 
 extern const FlatIsa kFlatIsaSse2;

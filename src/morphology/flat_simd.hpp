@@ -20,9 +20,52 @@ inline void rowBlock(const T* padded, const uint8_t* mask, int32_t ew, T* out) {
     V::store(out, acc);
 }
 
+// Narrow elements without a mask: the taps unrolled, two vectors per step for two chains.
+// Named accumulators rather than arrays, which the compiler may leave on the stack.
+template <class V, class T, bool Dilate, int32_t EW>
+inline void rowFixedBlock2(const T* p, T* out) {
+    constexpr int32_t n = V::kBytes / int32_t(sizeof(T));
+    auto a0 = V::load(p), a1 = V::load(p + n);
+    for (int32_t k = 1; k < EW; ++k) {
+        a0 = V::template extreme<T, Dilate>(a0, V::load(p + k));
+        a1 = V::template extreme<T, Dilate>(a1, V::load(p + n + k));
+    }
+    V::store(out, a0);
+    V::store(out + n, a1);
+}
+
+template <class V, class T, bool Dilate, int32_t EW>
+inline void rowFixedBlock(const T* p, T* out) {
+    auto a = V::load(p);
+    for (int32_t k = 1; k < EW; ++k) a = V::template extreme<T, Dilate>(a, V::load(p + k));
+    V::store(out, a);
+}
+
+template <class V, class T, bool Dilate, int32_t EW>
+void rowFixed(const T* padded, int32_t width, T* out) {
+    constexpr int32_t n = V::kBytes / int32_t(sizeof(T));
+    int32_t x = 0;
+    for (; x + 2 * n <= width; x += 2 * n) rowFixedBlock2<V, T, Dilate, EW>(padded + x, out + x);
+    for (; x + n <= width; x += n) rowFixedBlock<V, T, Dilate, EW>(padded + x, out + x);
+    if (x < width) rowFixedBlock<V, T, Dilate, EW>(padded + width - n, out + width - n);
+}
+
+constexpr int32_t kRowFixedUpTo = 16;
+
+template <class V, class T, bool Dilate, int32_t... EW>
+constexpr auto rowFixedTable(std::integer_sequence<int32_t, EW...>) {
+    using Fn = void (*)(const T*, int32_t, T*);
+    return std::array<Fn, sizeof...(EW)>{&rowFixed<V, T, Dilate, EW + 1>...};
+}
+
 template <class V, class T, bool Dilate>
 void rowKernel(const T* padded, const uint8_t* mask, int32_t width, int32_t ew, T* out) {
     constexpr int32_t n = V::kBytes / int32_t(sizeof(T));
+    if (!mask && ew <= kRowFixedUpTo) {
+        static constexpr auto fixed = rowFixedTable<V, T, Dilate>(std::make_integer_sequence<int32_t, kRowFixedUpTo>{});
+        fixed[ew - 1](padded, width, out);
+        return;
+    }
     int32_t x = 0;
     for (; x + n <= width; x += n) rowBlock<V, T, Dilate>(padded + x, mask ? mask + x : nullptr, ew, out + x);
     // The last partial block again as the n pixels ending at the row's end.
@@ -78,6 +121,58 @@ void colKernel(const T* const* rows, int32_t count, const T* source, const uint8
     if (x < width) colBlock<V, T, Dilate>(rows, count, source, mask, width - n, out);
 }
 
+// The shared rows' extremes c, then each destination row with its own extra row.
+template <class V, class T, bool Dilate>
+inline void pairBlock(const T* const* shared, int32_t nc, const T* onlyA, const T* onlyB, int32_t x, T* outA, T* outB) {
+    auto c = V::load(shared[0] + x);
+    for (int32_t k = 1; k < nc; ++k) c = V::template extreme<T, Dilate>(c, V::load(shared[k] + x));
+    V::store(outA + x, onlyA ? V::template extreme<T, Dilate>(c, V::load(onlyA + x)) : c);
+    V::store(outB + x, onlyB ? V::template extreme<T, Dilate>(c, V::load(onlyB + x)) : c);
+}
+
+// Four vectors per row pointer, as in colBlock4, with named accumulators (arrays may stay on
+// the stack).
+template <class V, class T, bool Dilate>
+inline void pairBlock4(const T* const* shared, int32_t nc, const T* onlyA, const T* onlyB, int32_t x, T* outA,
+                       T* outB) {
+    constexpr int32_t n = V::kBytes / int32_t(sizeof(T));
+    const auto e = [](auto a, auto b) { return V::template extreme<T, Dilate>(a, b); };
+    const T* r = shared[0] + x;
+    auto c0 = V::load(r), c1 = V::load(r + n), c2 = V::load(r + 2 * n), c3 = V::load(r + 3 * n);
+    for (int32_t k = 1; k < nc; ++k) {
+        r = shared[k] + x;
+        c0 = e(c0, V::load(r)), c1 = e(c1, V::load(r + n)), c2 = e(c2, V::load(r + 2 * n));
+        c3 = e(c3, V::load(r + 3 * n));
+    }
+    const auto finish = [&](const T* only, T* out) {
+        if (only) {
+            only += x;
+            V::store(out, e(c0, V::load(only)));
+            V::store(out + n, e(c1, V::load(only + n)));
+            V::store(out + 2 * n, e(c2, V::load(only + 2 * n)));
+            V::store(out + 3 * n, e(c3, V::load(only + 3 * n)));
+        } else {
+            V::store(out, c0), V::store(out + n, c1), V::store(out + 2 * n, c2), V::store(out + 3 * n, c3);
+        }
+    };
+    finish(onlyA, outA + x);
+    finish(onlyB, outB + x);
+}
+
+template <class V, class T, bool Dilate>
+void pairKernel(const T* const* shared, int32_t nc, const T* onlyA, const T* onlyB, int32_t width, T* outA, T* outB) {
+    constexpr int32_t n = V::kBytes / int32_t(sizeof(T));
+    if (nc == 0) {  // a one-row element: each row is its own extreme
+        pairKernel<V, T, Dilate>(&onlyA, 1, nullptr, nullptr, width, outA, outA);
+        pairKernel<V, T, Dilate>(&onlyB, 1, nullptr, nullptr, width, outB, outB);
+        return;
+    }
+    int32_t x = 0;
+    for (; x + 4 * n <= width; x += 4 * n) pairBlock4<V, T, Dilate>(shared, nc, onlyA, onlyB, x, outA, outB);
+    for (; x + n <= width; x += n) pairBlock<V, T, Dilate>(shared, nc, onlyA, onlyB, x, outA, outB);
+    if (x < width) pairBlock<V, T, Dilate>(shared, nc, onlyA, onlyB, width - n, outA, outB);
+}
+
 template <class V>
 constexpr kip::morphology::FlatIsa makeFlatIsa() {
     return kip::morphology::FlatIsa{V::kBytes,
@@ -85,5 +180,7 @@ constexpr kip::morphology::FlatIsa makeFlatIsa() {
                                     {&rowKernel<V, uint8_t, false>, &rowKernel<V, uint8_t, true>},
                                     {&colKernel<V, uint8_t, false>, &colKernel<V, uint8_t, true>},
                                     {&rowKernel<V, uint16_t, false>, &rowKernel<V, uint16_t, true>},
-                                    {&colKernel<V, uint16_t, false>, &colKernel<V, uint16_t, true>}};
+                                    {&colKernel<V, uint16_t, false>, &colKernel<V, uint16_t, true>},
+                                    {&pairKernel<V, uint8_t, false>, &pairKernel<V, uint8_t, true>},
+                                    {&pairKernel<V, uint16_t, false>, &pairKernel<V, uint16_t, true>}};
 }

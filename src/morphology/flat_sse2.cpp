@@ -1,5 +1,8 @@
 // SSE2 kernels of the separable engine: 16 bytes per instruction. SSE2 has no unsigned 16-bit
 // maximum or minimum; saturating subtraction gives both exactly.
+#include <array>
+#include <utility>
+
 #include "morphology/flat_isa.hpp"
 
 #if defined(__SSE2__)

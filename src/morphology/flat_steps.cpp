@@ -134,7 +134,7 @@ kip_status colStep(const kimg_windowConst* source, const kimg_windowConst* mask,
 }
 
 // Rows of at least this many columns go through the doubling passes: fewer than ew loads each.
-constexpr int32_t kDoublingFrom = 9;
+constexpr int32_t kDoublingFrom = 17;
 
 // Extremes over ew consecutive pixels of a0 (holding width + ew - 1) by doubling: level k holds
 // the extremes of 2^k pixels, and two overlapping windows of the last level cover ew. Each level
@@ -158,9 +158,35 @@ void rowDoubling(ColKernel<T> pick, const T* a0, int32_t width, int32_t ew, T* x
     pick(rows, 2, nullptr, nullptr, width, out);
 }
 
+template <class T>
+void rowExtremesOf(const FlatIsa& isa, int32_t dilate, const T* a0, int32_t width, int32_t ew, T* x, T* y, T* out) {
+    const int32_t d = dilate ? 1 : 0;
+    if constexpr (sizeof(T) == 1) {
+        if (ew >= kDoublingFrom)
+            rowDoubling(isa.col8[d], a0, width, ew, x, y, out);
+        else
+            isa.row8[d](a0, nullptr, width, ew, out);
+    } else {
+        if (ew >= kDoublingFrom)
+            rowDoubling(isa.col16[d], a0, width, ew, x, y, out);
+        else
+            isa.row16[d](a0, nullptr, width, ew, out);
+    }
+}
+
 }  // namespace
 
 namespace kip::morphology {
+
+void rowExtremes(const FlatIsa& isa, int32_t dilate, const uint8_t* a0, int32_t width, int32_t ew, uint8_t* x,
+                 uint8_t* y, uint8_t* out) {
+    rowExtremesOf(isa, dilate, a0, width, ew, x, y, out);
+}
+
+void rowExtremes(const FlatIsa& isa, int32_t dilate, const uint16_t* a0, int32_t width, int32_t ew, uint16_t* x,
+                 uint16_t* y, uint16_t* out) {
+    rowExtremesOf(isa, dilate, a0, width, ew, x, y, out);
+}
 
 kip_status selectFlatIsa(int32_t width, bool sixteen, bool anyWidth, const FlatIsa** out) {
     ksys_cpuinfo info;
@@ -209,7 +235,7 @@ kip_status rowVectorStep(const kimg_windowConst* source, const kimg_windowConst*
     else
         kernel = isa->row16[dilate ? 1 : 0], pick = isa->col16[dilate ? 1 : 0], lanes = isa->lanes16;
     const uint8_t* m = mask ? paddedMask + ew - l : nullptr;
-    if (width >= lanes && ew >= kDoublingFrom) {
+    if (width >= lanes && (ew >= kDoublingFrom || !m)) {
         const int64_t segment = paddedLength(width, ew);
         T* x = padded + segment;
         T* y = x + segment;
@@ -219,7 +245,7 @@ kip_status rowVectorStep(const kimg_windowConst* source, const kimg_windowConst*
             pick(&a0, 1, neutral, m, width + ew - 1, x);
             a0 = x;
         }
-        rowDoubling(pick, a0, width, ew, x, y, out);
+        rowExtremes(*isa, dilate, a0, width, ew, x, y, out);
         return 0;
     }
     if (width >= lanes) {
