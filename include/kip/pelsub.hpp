@@ -18,100 +18,84 @@ struct neighbourhood {
 namespace detail {
 template <class T>
 using if_unsigned_pixel = std::enable_if_t<is_pixel_of_v<T, std::uint8_t> || is_pixel_of_v<T, std::uint16_t>, int>;
+// A read-only window whose pixel type comes from the destination, so writable windows convert.
+template <class T>
+struct const_window {
+    using type = window<const T>;
+};
+template <class T>
+using const_window_t = typename const_window<T>::type;
 
-inline kip_status pelsub_mean(const kimg_image* s, const kimg_image* m, const kip_pelSubLocalParams* p, kimg_image* d,
-                              uint32_t depth) {
-    return depth == 1 ? kip_pelSubLocalMean8(s, m, p, d) : kip_pelSubLocalMean16(s, m, p, d);
-}
-inline kip_status pelsub_median(const kimg_image* s, const kimg_image* m, const kip_pelSubLocalParams* p, kimg_image* d,
-                                uint32_t depth) {
-    return depth == 1 ? kip_pelSubLocalMedian8(s, m, p, d) : kip_pelSubLocalMedian16(s, m, p, d);
-}
+// The C entries of one background, by depth.
+struct local_mean {
+    static constexpr auto image8 = &kip_pelSubLocalMean8;
+    static constexpr auto image16 = &kip_pelSubLocalMean16;
+    static constexpr auto window8 = &kip_pelSubLocalMeanWindow8;
+    static constexpr auto window16 = &kip_pelSubLocalMeanWindow16;
+};
+struct local_median {
+    static constexpr auto image8 = &kip_pelSubLocalMedian8;
+    static constexpr auto image16 = &kip_pelSubLocalMedian16;
+    static constexpr auto window8 = &kip_pelSubLocalMedianWindow8;
+    static constexpr auto window16 = &kip_pelSubLocalMedianWindow16;
+};
+
+// The forms of one background, written once.
+template <class B>
+struct local_subtraction {
+    // Into destination (allocated over the source when unbound; otherwise only the common part
+    // is written).
+    template <class S, if_unsigned_pixel<S> = 0>
+    void operator()(const image<S>& source, image<std::remove_const_t<S>>& destination, neighbourhood size) const {
+        run(source, nullptr, destination, size);
+    }
+    template <class S, if_unsigned_pixel<S> = 0>
+    void operator()(const image<S>& source, const image<const std::uint8_t>& mask,
+                    image<std::remove_const_t<S>>& destination, neighbourhood size) const {
+        run(source, mask.get(), destination, size);
+    }
+    // The same into a new image over the source.
+    template <class S, if_unsigned_pixel<S> = 0>
+    image<std::remove_const_t<S>> operator()(const image<S>& source, neighbourhood size) const {
+        image<std::remove_const_t<S>> destination;
+        run(source, nullptr, destination, size);
+        return destination;
+    }
+    // Window forms: the common rectangle of the windows is written. The destination must not
+    // share pixels with the source or the mask (kip_errMemoryOverlap).
+    template <class T, if_unsigned_pixel<T> = 0>
+    void operator()(const_window_t<T> source, window<T> destination, neighbourhood size) const {
+        run(source, nullptr, destination, size);
+    }
+    template <class T, if_unsigned_pixel<T> = 0>
+    void operator()(const_window_t<T> source, window<const std::uint8_t> mask, window<T> destination,
+                    neighbourhood size) const {
+        run(source, mask.get(), destination, size);
+    }
+
+private:
+    template <class S>
+    static void run(const image<S>& source, const kimg_image* mask, image<std::remove_const_t<S>>& destination,
+                    neighbourhood size) {
+        const kip_pelSubLocalParams params{size.width, size.height};
+        check((depth_of<S> == 1 ? B::image8 : B::image16)(source.get(), mask, &params, destination.get()));
+    }
+    template <class T>
+    static void run(window<const T> source, const kimg_window* mask, window<T> destination, neighbourhood size) {
+        const kip_pelSubLocalParams params{size.width, size.height};
+        check((depth_of<T> == 1 ? B::window8 : B::window16)(source.get(), mask, &params, destination.get()));
+    }
+};
 }  // namespace detail
 
-// Into destination (allocated over the source when unbound; otherwise only the common part is
-// written). Near the image's edges the box shrinks symmetrically. Where mask is 0 the result is
-// the offset, and masked-off pixels take no part in their neighbours' means.
-template <class S, detail::if_unsigned_pixel<S> = 0>
-void subtract_local_mean(const image<S>& source, image<std::remove_const_t<S>>& destination, neighbourhood size) {
-    const kip_pelSubLocalParams params{size.width, size.height};
-    check(detail::pelsub_mean(source.get(), nullptr, &params, destination.get(), depth_of<S>));
-}
-template <class S, detail::if_unsigned_pixel<S> = 0>
-void subtract_local_mean(const image<S>& source, const image<const std::uint8_t>& mask,
-                         image<std::remove_const_t<S>>& destination, neighbourhood size) {
-    const kip_pelSubLocalParams params{size.width, size.height};
-    check(detail::pelsub_mean(source.get(), mask.get(), &params, destination.get(), depth_of<S>));
-}
-// The same into a new image over the source.
-template <class S, detail::if_unsigned_pixel<S> = 0>
-image<std::remove_const_t<S>> subtract_local_mean(const image<S>& source, neighbourhood size) {
-    image<std::remove_const_t<S>> destination;
-    subtract_local_mean(source, destination, size);
-    return destination;
-}
-// Window forms: the common rectangle of the windows is written. The destination must not share
-// pixels with the source or the mask (kip_errMemoryOverlap).
-inline void subtract_local_mean(window<const std::uint8_t> source, window<std::uint8_t> destination,
-                                neighbourhood size) {
-    const kip_pelSubLocalParams params{size.width, size.height};
-    check(kip_pelSubLocalMeanWindow8(source.get(), nullptr, &params, destination.get()));
-}
-inline void subtract_local_mean(window<const std::uint16_t> source, window<std::uint16_t> destination,
-                                neighbourhood size) {
-    const kip_pelSubLocalParams params{size.width, size.height};
-    check(kip_pelSubLocalMeanWindow16(source.get(), nullptr, &params, destination.get()));
-}
-inline void subtract_local_mean(window<const std::uint8_t> source, window<const std::uint8_t> mask,
-                                window<std::uint8_t> destination, neighbourhood size) {
-    const kip_pelSubLocalParams params{size.width, size.height};
-    check(kip_pelSubLocalMeanWindow8(source.get(), mask.get(), &params, destination.get()));
-}
-inline void subtract_local_mean(window<const std::uint16_t> source, window<const std::uint8_t> mask,
-                                window<std::uint16_t> destination, neighbourhood size) {
-    const kip_pelSubLocalParams params{size.width, size.height};
-    check(kip_pelSubLocalMeanWindow16(source.get(), mask.get(), &params, destination.get()));
-}
-
-// The median forms: the background is the median of the neighbourhood cut at the image's edges
-// (large images run on the job threads). Where mask is 0 the result is the offset.
-template <class S, detail::if_unsigned_pixel<S> = 0>
-void subtract_local_median(const image<S>& source, image<std::remove_const_t<S>>& destination, neighbourhood size) {
-    const kip_pelSubLocalParams params{size.width, size.height};
-    check(detail::pelsub_median(source.get(), nullptr, &params, destination.get(), depth_of<S>));
-}
-template <class S, detail::if_unsigned_pixel<S> = 0>
-void subtract_local_median(const image<S>& source, const image<const std::uint8_t>& mask,
-                           image<std::remove_const_t<S>>& destination, neighbourhood size) {
-    const kip_pelSubLocalParams params{size.width, size.height};
-    check(detail::pelsub_median(source.get(), mask.get(), &params, destination.get(), depth_of<S>));
-}
-template <class S, detail::if_unsigned_pixel<S> = 0>
-image<std::remove_const_t<S>> subtract_local_median(const image<S>& source, neighbourhood size) {
-    image<std::remove_const_t<S>> destination;
-    subtract_local_median(source, destination, size);
-    return destination;
-}
-inline void subtract_local_median(window<const std::uint8_t> source, window<std::uint8_t> destination,
-                                  neighbourhood size) {
-    const kip_pelSubLocalParams params{size.width, size.height};
-    check(kip_pelSubLocalMedianWindow8(source.get(), nullptr, &params, destination.get()));
-}
-inline void subtract_local_median(window<const std::uint16_t> source, window<std::uint16_t> destination,
-                                  neighbourhood size) {
-    const kip_pelSubLocalParams params{size.width, size.height};
-    check(kip_pelSubLocalMedianWindow16(source.get(), nullptr, &params, destination.get()));
-}
-inline void subtract_local_median(window<const std::uint8_t> source, window<const std::uint8_t> mask,
-                                  window<std::uint8_t> destination, neighbourhood size) {
-    const kip_pelSubLocalParams params{size.width, size.height};
-    check(kip_pelSubLocalMedianWindow8(source.get(), mask.get(), &params, destination.get()));
-}
-inline void subtract_local_median(window<const std::uint16_t> source, window<const std::uint8_t> mask,
-                                  window<std::uint16_t> destination, neighbourhood size) {
-    const kip_pelSubLocalParams params{size.width, size.height};
-    check(kip_pelSubLocalMedianWindow16(source.get(), mask.get(), &params, destination.get()));
-}
+// Each pixel minus the mean of its box; near the image's edges the box shrinks symmetrically.
+// Where mask is 0 the result is the offset, and masked-off pixels take no part in their
+// neighbours' means. Forms: (source, destination, size), (source, mask, destination, size),
+// (source, size) returning a new image, each for images and for windows (but the last).
+inline constexpr detail::local_subtraction<detail::local_mean> subtract_local_mean{};
+// Each pixel minus the median of its neighbourhood cut at the image's edges (large images run on
+// the job threads); where mask is 0 the result is the offset. The same forms.
+inline constexpr detail::local_subtraction<detail::local_median> subtract_local_median{};
 
 }  // namespace kip
 
