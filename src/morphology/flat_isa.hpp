@@ -25,6 +25,13 @@ template <class T>
 using PairKernel = void (*)(const T* const* shared, int32_t nc, const T* onlyA, const T* onlyB, int32_t width, T* outA,
                             T* outB);
 
+// Quad kernel: the column extremes of four adjacent destination rows whose rows all lie inside
+// the image: the nc rows all four see, then extra[0..2], the three rows above them, and extra[3..5],
+// the three below, each seen by some. Requires width >= lanes; writes exactly width pixels of
+// out[0..3].
+template <class T>
+using QuadKernel = void (*)(const T* const* shared, int32_t nc, const T* const* extra, int32_t width, T* const* out);
+
 struct FlatIsa {
     int32_t lanes8;  // pixels per vector: 8-bit, 16-bit
     int32_t lanes16;
@@ -34,6 +41,8 @@ struct FlatIsa {
     ColKernel<uint16_t> col16[2];
     PairKernel<uint8_t> pair8[2];
     PairKernel<uint16_t> pair16[2];
+    QuadKernel<uint8_t> quad8[2];
+    QuadKernel<uint16_t> quad16[2];
 };
 
 extern const FlatIsa kFlatIsaSse2;

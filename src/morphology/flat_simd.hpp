@@ -173,6 +173,51 @@ void pairKernel(const T* const* shared, int32_t nc, const T* onlyA, const T* onl
     if (x < width) pairBlock<V, T, Dilate>(shared, nc, onlyA, onlyB, width - n, outA, outB);
 }
 
+// Row r + i of four sees the shared rows, the rows above from i on and the rows below up to i - 1.
+template <class V, class T, bool Dilate, class Vec>
+inline void quadFinish(Vec c, const T* const* extra, int32_t x, T* const* out) {
+    const auto e = [](auto a, auto b) { return V::template extreme<T, Dilate>(a, b); };
+    const auto t12 = e(V::load(extra[1] + x), V::load(extra[2] + x));
+    const auto b01 = e(V::load(extra[3] + x), V::load(extra[4] + x));
+    V::store(out[0] + x, e(c, e(V::load(extra[0] + x), t12)));
+    V::store(out[1] + x, e(c, e(t12, V::load(extra[3] + x))));
+    V::store(out[2] + x, e(c, e(V::load(extra[2] + x), b01)));
+    V::store(out[3] + x, e(c, e(b01, V::load(extra[5] + x))));
+}
+
+template <class V, class T, bool Dilate>
+inline void quadBlock(const T* const* shared, int32_t nc, const T* const* extra, int32_t x, T* const* out) {
+    auto c = V::load(shared[0] + x);
+    for (int32_t k = 1; k < nc; ++k) c = V::template extreme<T, Dilate>(c, V::load(shared[k] + x));
+    quadFinish<V, T, Dilate>(c, extra, x, out);
+}
+
+template <class V, class T, bool Dilate>
+inline void quadBlock4(const T* const* shared, int32_t nc, const T* const* extra, int32_t x, T* const* out) {
+    constexpr int32_t n = V::kBytes / int32_t(sizeof(T));
+    const auto e = [](auto a, auto b) { return V::template extreme<T, Dilate>(a, b); };
+    const T* r = shared[0] + x;
+    auto c0 = V::load(r), c1 = V::load(r + n), c2 = V::load(r + 2 * n), c3 = V::load(r + 3 * n);
+    for (int32_t k = 1; k < nc; ++k) {
+        r = shared[k] + x;
+        c0 = e(c0, V::load(r)), c1 = e(c1, V::load(r + n)), c2 = e(c2, V::load(r + 2 * n));
+        c3 = e(c3, V::load(r + 3 * n));
+    }
+    quadFinish<V, T, Dilate>(c0, extra, x, out);
+    quadFinish<V, T, Dilate>(c1, extra, x + n, out);
+    quadFinish<V, T, Dilate>(c2, extra, x + 2 * n, out);
+    quadFinish<V, T, Dilate>(c3, extra, x + 3 * n, out);
+}
+
+template <class V, class T, bool Dilate>
+void quadKernel(const T* const* shared, int32_t nc, const T* const* extra, int32_t width, T* const* out) {
+    constexpr int32_t n = V::kBytes / int32_t(sizeof(T));
+    int32_t x = 0;
+    for (; x + 4 * n <= width; x += 4 * n) quadBlock4<V, T, Dilate>(shared, nc, extra, x, out);
+    for (; x + n <= width; x += n) quadBlock<V, T, Dilate>(shared, nc, extra, x, out);
+    if (x < width) quadBlock<V, T, Dilate>(shared, nc, extra, width - n, out);
+}
+
 template <class V>
 constexpr kip::morphology::FlatIsa makeFlatIsa() {
     return kip::morphology::FlatIsa{V::kBytes,
@@ -182,5 +227,7 @@ constexpr kip::morphology::FlatIsa makeFlatIsa() {
                                     {&rowKernel<V, uint16_t, false>, &rowKernel<V, uint16_t, true>},
                                     {&colKernel<V, uint16_t, false>, &colKernel<V, uint16_t, true>},
                                     {&pairKernel<V, uint8_t, false>, &pairKernel<V, uint8_t, true>},
-                                    {&pairKernel<V, uint16_t, false>, &pairKernel<V, uint16_t, true>}};
+                                    {&pairKernel<V, uint16_t, false>, &pairKernel<V, uint16_t, true>},
+                                    {&quadKernel<V, uint8_t, false>, &quadKernel<V, uint8_t, true>},
+                                    {&quadKernel<V, uint16_t, false>, &quadKernel<V, uint16_t, true>}};
 }

@@ -134,7 +134,10 @@ kip_status colStep(const kimg_windowConst* source, const kimg_windowConst* mask,
 }
 
 // Rows of at least this many columns go through the doubling passes: fewer than ew loads each.
-constexpr int32_t kDoublingFrom = 17;
+constexpr int32_t kDoublingFrom = 9;
+// Short rows (the fused pass's strips) take direct taps further: there the doubling passes'
+// fixed costs weigh more (measured).
+constexpr int32_t kShortDoublingFrom = 17;
 
 // Extremes over ew consecutive pixels of a0 (holding width + ew - 1) by doubling: level k holds
 // the extremes of 2^k pixels, and two overlapping windows of the last level cover ew. Each level
@@ -159,15 +162,17 @@ void rowDoubling(ColKernel<T> pick, const T* a0, int32_t width, int32_t ew, T* x
 }
 
 template <class T>
-void rowExtremesOf(const FlatIsa& isa, int32_t dilate, const T* a0, int32_t width, int32_t ew, T* x, T* y, T* out) {
+void rowExtremesOf(const FlatIsa& isa, int32_t dilate, const T* a0, int32_t width, int32_t ew, bool shortRows, T* x,
+                   T* y, T* out) {
     const int32_t d = dilate ? 1 : 0;
+    const int32_t doublingFrom = shortRows ? kShortDoublingFrom : kDoublingFrom;
     if constexpr (sizeof(T) == 1) {
-        if (ew >= kDoublingFrom)
+        if (ew >= doublingFrom)
             rowDoubling(isa.col8[d], a0, width, ew, x, y, out);
         else
             isa.row8[d](a0, nullptr, width, ew, out);
     } else {
-        if (ew >= kDoublingFrom)
+        if (ew >= doublingFrom)
             rowDoubling(isa.col16[d], a0, width, ew, x, y, out);
         else
             isa.row16[d](a0, nullptr, width, ew, out);
@@ -178,14 +183,14 @@ void rowExtremesOf(const FlatIsa& isa, int32_t dilate, const T* a0, int32_t widt
 
 namespace kip::morphology {
 
-void rowExtremes(const FlatIsa& isa, int32_t dilate, const uint8_t* a0, int32_t width, int32_t ew, uint8_t* x,
-                 uint8_t* y, uint8_t* out) {
-    rowExtremesOf(isa, dilate, a0, width, ew, x, y, out);
+void rowExtremes(const FlatIsa& isa, int32_t dilate, const uint8_t* a0, int32_t width, int32_t ew, bool shortRows,
+                 uint8_t* x, uint8_t* y, uint8_t* out) {
+    rowExtremesOf(isa, dilate, a0, width, ew, shortRows, x, y, out);
 }
 
-void rowExtremes(const FlatIsa& isa, int32_t dilate, const uint16_t* a0, int32_t width, int32_t ew, uint16_t* x,
-                 uint16_t* y, uint16_t* out) {
-    rowExtremesOf(isa, dilate, a0, width, ew, x, y, out);
+void rowExtremes(const FlatIsa& isa, int32_t dilate, const uint16_t* a0, int32_t width, int32_t ew, bool shortRows,
+                 uint16_t* x, uint16_t* y, uint16_t* out) {
+    rowExtremesOf(isa, dilate, a0, width, ew, shortRows, x, y, out);
 }
 
 kip_status selectFlatIsa(int32_t width, bool sixteen, bool anyWidth, const FlatIsa** out) {
@@ -245,7 +250,7 @@ kip_status rowVectorStep(const kimg_windowConst* source, const kimg_windowConst*
             pick(&a0, 1, neutral, m, width + ew - 1, x);
             a0 = x;
         }
-        rowExtremes(*isa, dilate, a0, width, ew, x, y, out);
+        rowExtremes(*isa, dilate, a0, width, ew, false, x, y, out);
         return 0;
     }
     if (width >= lanes) {

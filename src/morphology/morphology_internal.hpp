@@ -128,11 +128,11 @@ kip_status selectFlatIsa(int32_t width, bool sixteen, bool anyWidth, const FlatI
 
 // out[x] = extreme of a0[x .. x + ew - 1] for x < width (width at least the kernels' lanes), by
 // direct taps for narrow elements and doubling passes through the scratch rows x and y (each
-// paddedLength pixels) for wide ones.
-void rowExtremes(const FlatIsa& isa, int32_t dilate, const uint8_t* a0, int32_t width, int32_t ew, uint8_t* x,
-                 uint8_t* y, uint8_t* out);
-void rowExtremes(const FlatIsa& isa, int32_t dilate, const uint16_t* a0, int32_t width, int32_t ew, uint16_t* x,
-                 uint16_t* y, uint16_t* out);
+// paddedLength pixels) for wide ones; shortRows (a strip of a row) moves the choice to wider.
+void rowExtremes(const FlatIsa& isa, int32_t dilate, const uint8_t* a0, int32_t width, int32_t ew, bool shortRows,
+                 uint8_t* x, uint8_t* y, uint8_t* out);
+void rowExtremes(const FlatIsa& isa, int32_t dilate, const uint16_t* a0, int32_t width, int32_t ew, bool shortRows,
+                 uint16_t* x, uint16_t* y, uint16_t* out);
 
 template <class T>
 inline const T* rowOf(const kimg_windowConst& w, int64_t y) {
