@@ -254,27 +254,37 @@ TEST(MorphologyRandom, WeightedElementsMatchReferenceOnEveryPath) {
     }
 }
 
-// Wide rows: several vector blocks with overlapping tails, each instruction set in turn, against
-// the scalar steps and the general weighted engine.
-TEST(MorphologyRandom, VectorPathsMatchScalarOnWideImages) {
+// Wide rows: several vector blocks with overlapping tails, each instruction set and step in turn,
+// against the scalar steps and the general weighted engine; some rectangles on large images
+// (several strips and row blocks of the fused pass).
+TEST(MorphologyRandom, VectorPathsMatchScalarSteps) {
     PathGuard guard;
     std::mt19937 rng(1209);
-    for (int iter = 0; iter < 60; ++iter) {
+    for (int iter = 0; iter < 80; ++iter) {
         const bool sixteen = iter % 3 == 2, weighted = iter % 3 == 0;
         const uint32_t depth = sixteen ? 2 : 1;
         kipref::MorphologyCase c;
         Elem e;
         randomElement(rng, weighted, c, e);
-        const kstd_rect32 r = rect(0, 0, 100 + int32_t(rng() % 300), 20 + int32_t(rng() % 60));
-        Img src(depth, r), mask(1, r);
+        // Large images get rectangles short enough for the fused pass.
+        const bool large = !weighted && rng() % 4 == 0;
+        if (large) {
+            c.ew = oddSize(rng, 31), c.eh = 1 + 2 * int32_t(rng() % 6);
+            const kstd_pair32 size{c.ew, c.eh};
+            ASSERT_EQ(kip_filterMorphologyStructuringElement_setSize(&e.e, &size), 0);
+        }
+        const kstd_rect32 r =
+            large ? rect(0, 0, (sixteen ? 520 : 1030) + int32_t(rng() % 500), 300 + int32_t(rng() % 250))
+                  : rect(0, 0, 1 + int32_t(rng() % 400), 1 + int32_t(rng() % 80));
+        Img src(depth, r, int32_t(rng() % 2)), mask(1, r);
         src.fillRandom(rng);
         const std::vector<uint8_t> m = randomMask(rng, size_t(r.width) * size_t(r.height));
         mask.setValues(std::vector<uint16_t>(m.begin(), m.end()));
-        const bool masked = rng() % 2;
+        const bool masked = rng() % (large ? 4 : 2) == 0;
         const uint32_t op = rng() % 4;
         kip_filterMorphologyParams params{1};
         std::vector<uint16_t> results[kPaths];
-        for (int path = 0; path < kPaths; ++path) {
+        for (int path : {3, 0, 1, 2, 4, 5, 6}) {
             Img out;
             choosePath(path);
             const kip_status s = (sixteen ? kip_filterMorphology16 : kip_filterMorphology8)(
@@ -282,40 +292,9 @@ TEST(MorphologyRandom, VectorPathsMatchScalarOnWideImages) {
             choosePath(0);
             ASSERT_EQ(s, 0);
             results[path] = out.values();
-        }
-        for (int path = 0; path < kPaths; ++path)
-            EXPECT_EQ(results[path], results[3]) << "path " << path << " element " << c.ew << "x" << c.eh << " op "
-                                                 << op << (weighted ? " weighted" : "") << (masked ? " masked" : "");
-        if (HasFailure()) return;
-    }
-}
-
-// Rectangles without an image mask on images with several strips and row blocks:
-// the fused pass of each instruction set against the scalar steps.
-TEST(MorphologyRandom, FusedPassMatchesScalarSteps) {
-    PathGuard guard;
-    std::mt19937 rng(1214);
-    for (int iter = 0; iter < 36; ++iter) {
-        const bool sixteen = iter % 2;
-        const int32_t ew = 1 + 2 * int32_t(rng() % 17), eh = 1 + 2 * int32_t(rng() % 17);
-        Elem e(ew, eh);
-        const int32_t width = rng() % 3 ? 1 + int32_t(rng() % 200) : 900 + int32_t(rng() % 1400);
-        const int32_t height = rng() % 3 ? 1 + int32_t(rng() % 40) : 250 + int32_t(rng() % 300);
-        Img src(sixteen ? 2 : 1, rect(0, 0, width, height), int32_t(rng() % 2));
-        src.fillRandom(rng);
-        const uint32_t op = rng() % 4;
-        const kip_filterMorphologyParams params{1};
-        std::vector<uint16_t> results[kPaths];
-        for (int path : {3, 0, 1, 4}) {
-            Img out;
-            choosePath(path);
-            const kip_status s = (sixteen ? kip_filterMorphology16 : kip_filterMorphology8)(&src.img, nullptr, op,
-                                                                                            &params, &e.e, &out.img);
-            choosePath(0);
-            ASSERT_EQ(s, 0);
-            results[path] = out.values();
-            EXPECT_EQ(results[path], results[3]) << "path " << path << " element " << ew << "x" << eh << " on " << width
-                                                 << "x" << height << " op " << op;
+            EXPECT_EQ(results[path], results[3])
+                << "path " << path << " element " << c.ew << "x" << c.eh << " on " << r.width << "x" << r.height
+                << " op " << op << (weighted ? " weighted" : "") << (masked ? " masked" : "");
         }
         if (HasFailure()) return;
     }
