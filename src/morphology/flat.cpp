@@ -185,9 +185,10 @@ private:
     // Each source row starts a new page, where the hardware prefetcher stops: the rows a few
     // groups ahead are asked for explicitly.
     void prefetch(int32_t row, int32_t count, int32_t x0, int32_t x1) const {
-        for (int32_t i = row; i < row + count && i < s_.rect.height; ++i)
-            for (const T* p = rowOf<T>(s_, i) + x0; p < rowOf<T>(s_, i) + x1; p += 64 / sizeof(T))
-                __builtin_prefetch(p);
+        for (int32_t i = row; i < row + count && i < s_.rect.height; ++i) {
+            const char* p = reinterpret_cast<const char*>(rowOf<T>(s_, i) + x0);
+            for (int64_t o = 0; o < int64_t{x1 - x0} * int64_t{sizeof(T)}; o += 64) __builtin_prefetch(p + o);
+        }
     }
 
     // The ring: each destination row combines the horizontal results of its eh source rows.
