@@ -152,6 +152,7 @@ private:
                                           : y + 1 < y1                                                    ? 2
                                                                                                           : 1;
                     prefetch(y + down + 1 + kPrefetchRows, count, vx0, vx1);
+                    prefetchDestination(y + kPrefetchRows, count, x0, x1);
                     if (count == 4) {
                         int32_t nc = 0;
                         for (int32_t i = y + 3 - up; i <= y + down; ++i) shared[nc++] = rowOf<T>(s_, i) + vx0;
@@ -188,6 +189,13 @@ private:
         for (int32_t i = row; i < row + count && i < s_.rect.height; ++i) {
             const char* p = reinterpret_cast<const char*>(rowOf<T>(s_, i) + x0);
             for (int64_t o = 0; o < int64_t{x1 - x0} * int64_t{sizeof(T)}; o += 64) __builtin_prefetch(p + o);
+        }
+    }
+    // Destination rows are fetched for writing: the stores would wait for them otherwise.
+    void prefetchDestination(int32_t row, int32_t count, int32_t x0, int32_t x1) const {
+        for (int32_t i = row; i < row + count && i < s_.rect.height; ++i) {
+            const char* p = reinterpret_cast<const char*>(mutableRowOf<T>(d_, i) + x0);
+            for (int64_t o = 0; o < int64_t{x1 - x0} * int64_t{sizeof(T)}; o += 64) __builtin_prefetch(p + o, 1);
         }
     }
 
@@ -247,6 +255,7 @@ private:
             if (y >= 0 && y < height) {
                 T* row = ring_ + int64_t{slot} * pitch_;
                 prefetch(int32_t(y) + kPrefetchRows, 1, 0, width);
+                prefetchDestination(int32_t(y) + kPrefetchRows, 1, 0, width);
                 s = rowStep(int32_t(y), row);
                 if (failed(s)) break;
                 raw[slot] = row;
