@@ -34,8 +34,9 @@ struct Step {
     int32_t enterRow;
 };
 
-// Strip widths the sweeps come in; the narrowest wider than the kernel is used, since the
-// sweeps read tables with holes only for kernels narrower than the strip.
+// Strip widths the sweeps come in; the narrowest wider than the kernel is used: the sweeps read
+// tables with holes only for kernels narrower than the strip, and a sweep of a w-column row costs
+// S + w - 1 vector steps of S / lanes vectors, least per strip column for the narrowest strip.
 constexpr int32_t kWidths[] = {16, 24, 32, 48};
 
 struct Scratch {
@@ -232,7 +233,7 @@ extern "C" kip_status kip_filterRankMaskedFast8_(const kimg_windowConst* source,
     offeredIsas(sets);
     if (sets[0] == nullptr) return kip_errNotAvailable;
     for (const int32_t w : kWidths)
-        if (dr.S == 0 && w > std::max(dr.kw, 31) && sets[0]->sweepFor(w, true, true)) dr.S = w;
+        if (dr.S == 0 && w > dr.kw && sets[0]->sweepFor(w, true, true)) dr.S = w;
     if (dr.S == 0) return kip_errNotAvailable;
     dr.both = sets[0]->sweepFor(dr.S, true, true);
     dr.removeOnly = sets[0]->sweepFor(dr.S, true, false);

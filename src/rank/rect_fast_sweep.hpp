@@ -59,6 +59,9 @@ void sweep(const SweepRow& r) {
         levelUp.v[i] = V::add(V::load(r.levels + i * V::kLanes), V::one());
         count.v[i] = V::load(r.countsAtOrBelow + i * V::kLanes);
     }
+    // Locals: the histogram stores could otherwise alias the row record's fields for the compiler.
+    uint16_t* const histogram = r.histogram;
+    const uint16_t* const membership = r.membership;
     const uint8_t* a = r.leaving;
     const uint8_t* b = r.entering;
     auto pixel = [](const uint8_t* row, int32_t t) -> uint32_t { return row[t - 1]; };
@@ -67,21 +70,21 @@ void sweep(const SweepRow& r) {
     const int32_t n = r.count;
     if (kw < S) {
         for (int32_t t = 1; t <= n; ++t)
-            step<N, Remove, Add, false>(r.histogram, levelUp, count, Remove ? pixel(a, t) : 0u, Add ? pixel(b, t) : 0u,
-                                        r.membership + (S + kw - m - t));
+            step<N, Remove, Add, false>(histogram, levelUp, count, Remove ? pixel(a, t) : 0u, Add ? pixel(b, t) : 0u,
+                                        membership + (S + kw - m - t));
     } else {
         const int32_t endA = S - m - 1 < n ? S - m - 1 : n;
         const int32_t endB = kw - m < n ? kw - m : n;
         int32_t t = 1;
         for (; t <= endA; ++t)
-            step<N, Remove, Add, false>(r.histogram, levelUp, count, Remove ? pixel(a, t) : 0u, Add ? pixel(b, t) : 0u,
-                                        r.membership + (2 * S - m - t));
+            step<N, Remove, Add, false>(histogram, levelUp, count, Remove ? pixel(a, t) : 0u, Add ? pixel(b, t) : 0u,
+                                        membership + (2 * S - m - t));
         for (; t <= endB; ++t)
-            step<N, Remove, Add, true>(r.histogram, levelUp, count, Remove ? pixel(a, t) : 0u, Add ? pixel(b, t) : 0u,
+            step<N, Remove, Add, true>(histogram, levelUp, count, Remove ? pixel(a, t) : 0u, Add ? pixel(b, t) : 0u,
                                        nullptr);
         for (; t <= n; ++t)
-            step<N, Remove, Add, false>(r.histogram, levelUp, count, Remove ? pixel(a, t) : 0u, Add ? pixel(b, t) : 0u,
-                                        r.membership + (S + kw - m - t));
+            step<N, Remove, Add, false>(histogram, levelUp, count, Remove ? pixel(a, t) : 0u, Add ? pixel(b, t) : 0u,
+                                        membership + (S + kw - m - t));
     }
     for (int i = 0; i < N; ++i) V::store(r.countsAtOrBelow + i * V::kLanes, count.v[i]);
 }
