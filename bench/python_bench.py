@@ -119,6 +119,14 @@ def cases(img8, img16):
         "scipy": lambda a: ndi.median_filter(a, footprint=disk),
         "skimage": lambda a: skrank.median(a, disk),
     }))
+    # skimage's rank filters take 16-bit images of up to 12 bits.
+    img12 = img16 >> 4
+    for n in (5, 15):
+        out.append((f"rank16 12-bit 50% {n}x{n}", img12, {
+            "kip": lambda a, n=n: kip.rank(a, 0.5, size=n),
+            "scipy": lambda a, n=n: ndi.median_filter(a, size=n),
+            "skimage": lambda a, n=n: skrank.median(a, square(n)),
+        }))
     for n in (3, 15, 63):
         out.append((f"dilate8 rect {n}x{n}", img8, {
             "kip": lambda a, n=n: kip.dilation(a, size=n),
