@@ -174,6 +174,9 @@ public:
                     sweep(x0, *s.set, s.leaveRow >= 0, oy - 1 + s.leaveRow, s.enterRow >= 0, oy + s.enterRow);
                 }
             g.prefetchRow(y + halfH + kRowsAhead, std::max(0, x0 - halfW), std::min(g.W - 1, x0 + S - 1 + halfW));
+            // The strip's destination bytes sit on a page of their own in every row; without a
+            // write prefetch each row's store waits for its line.
+            __builtin_prefetch(g.destinationRow(std::min(y + kRowsAhead, g.H - 1)) + x0, 1);
             const int32_t vLo = static_cast<int32_t>(std::max<int64_t>(0, g.firstRow - oy));
             const int32_t vHi = static_cast<int32_t>(std::min<int64_t>(kh - 1, g.lastRow - oy));
             uint8_t* out = g.destinationRow(y) + x0;

@@ -9,6 +9,7 @@
 #include "kip/platform/math.h"
 #include "kip/platform/pixel.h"
 #include "platform/assert.hpp"
+#include "rank/histogram.hpp"
 #include "rank/rect_fast_isa.hpp"
 #include "rank/strip_search.hpp"
 
@@ -28,7 +29,7 @@ void kip::rank::offeredIsas(const SweepIsa* sets[3]) {
 namespace {
 
 // Rows are counted from destination row 0; the source covers rows firstRow .. lastRow.
-struct Geometry {
+struct RectGeometry {
     int32_t width;
     int32_t height;
     int32_t halfW;
@@ -62,7 +63,7 @@ struct Strip {
 
 class Driver {
 public:
-    Driver(const kimg_windowConst& source, const kimg_window& destination, const Geometry& g, double percentile,
+    Driver(const kimg_windowConst& source, const kimg_window& destination, const RectGeometry& g, double percentile,
            const SweepIsa& isa)
         : source_(source), destination_(destination), g_(g), percentile_(percentile), median_(percentile == 0.5) {
         S_ = g.kernelWidth >= isa.wideFrom ? isa.wide : isa.narrow;
@@ -134,6 +135,14 @@ private:
             else if (add)
                 addOnly_(row);
 
+            // Each row of a wide image lies on its own pages: fetch the row entering a few rows
+            // ahead, and the destination row for writing, or every row waits for its lines.
+            const int32_t ahead = bottom + kRowsAhead < g_.lastRow ? bottom + kRowsAhead : g_.lastRow;
+            __builtin_prefetch(sourceRow(ahead) + c0);
+            __builtin_prefetch(sourceRow(ahead) + c1);
+            const int32_t outAhead = y + kRowsAhead < g_.height ? y + kRowsAhead : g_.height - 1;
+            __builtin_prefetch(
+                static_cast<uint8_t*>(destination_.pixels) + int64_t{outAhead} * destination_.stride + x0, 1);
             uint8_t* out = static_cast<uint8_t*>(destination_.pixels) + int64_t{y} * destination_.stride + x0;
             const int32_t rows = bottom - top + 1;
             for (int32_t j = 0; j < active; ++j) {
@@ -154,7 +163,7 @@ private:
 
     const kimg_windowConst& source_;
     const kimg_window& destination_;
-    Geometry g_;
+    RectGeometry g_;
     double percentile_;
     bool median_;
     int32_t S_ = 0;
@@ -167,7 +176,7 @@ private:
 
 // Whether the windows describe a call this path reproduces exactly; anything else goes to the
 // general engine, which defines the outcome.
-bool admit(const kimg_windowConst& source, const kimg_window& destination, const kstd_pair32& size, Geometry* g) {
+bool admit(const kimg_windowConst& source, const kimg_window& destination, const kstd_pair32& size, RectGeometry* g) {
     const int64_t kw = size.x;
     const int64_t kh = size.y;
     if (kw < 1 || kh < 1 || kw % 2 == 0 || kh % 2 == 0) return false;
@@ -183,13 +192,13 @@ bool admit(const kimg_windowConst& source, const kimg_window& destination, const
     if (firstRow > 0 || firstRow < -(kh / 2) || lastRow < d.height - 1 || lastRow > INT32_MAX / 2) return false;
     // Writing over pixels still to be read would change what the general engine computes.
     if (kip_pelfunc_checkMemoryOverlap(&source, &destination) != 0) return false;
-    *g = Geometry{d.width,
-                  d.height,
-                  static_cast<int32_t>(kw / 2),
-                  static_cast<int32_t>(kh / 2),
-                  static_cast<int32_t>(kw),
-                  static_cast<int32_t>(firstRow),
-                  static_cast<int32_t>(lastRow)};
+    *g = RectGeometry{d.width,
+                      d.height,
+                      static_cast<int32_t>(kw / 2),
+                      static_cast<int32_t>(kh / 2),
+                      static_cast<int32_t>(kw),
+                      static_cast<int32_t>(firstRow),
+                      static_cast<int32_t>(lastRow)};
     return true;
 }
 
@@ -206,7 +215,7 @@ kip_status kip_filterRankRectFast8_(const kimg_windowConst* source, double perce
         kstd_assert_(__LINE__);
         return kstd_errInvalidArgument;
     }
-    Geometry g{};
+    RectGeometry g{};
     if (!admit(*source, *destination, *size, &g)) return kip_errNotAvailable;
     const SweepIsa* sets[3];
     offeredIsas(sets);
