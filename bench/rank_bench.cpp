@@ -76,10 +76,10 @@ const std::vector<uint16_t>& image16(int64_t which) {
 }
 
 // Kernels: 0 rectangle, 1 disk of radius (side - 1) / 2, 2 rectangle with an image mask that
-// selects blobs covering about half of the image.
+// selects blobs covering about half of the image, 3 the disk with that image mask.
 kip_filterMaskKernel makeKernel(int32_t side, int64_t shape) {
     kip_filterMaskKernel k;
-    if (shape != 1) {
+    if (shape != 1 && shape != 3) {
         const kstd_pair32 size{side, side};
         kip_filterMaskKernel_constructSize(&k, &size);
         return k;
@@ -120,7 +120,7 @@ void kipRankEntry(benchmark::State& state) {
     kimg_image_constructWrap(&source, depth, &whole, kSide, pixels);
     kimg_image_construct(&destination, depth, kSide, kSide);
     kimg_image_constructUnbound(&mask);
-    if (state.range(3) == 2) blobMask(&mask);
+    if (state.range(3) >= 2) blobMask(&mask);
     kip_filterMaskKernel kernel = makeKernel(side, state.range(3));
     const kip_filterRankParams params{kip_filterBorderTruncated, double(state.range(1)) / 100.0};
     if (state.range(5)) kprt_isOptimizationInhibitedFP = &inhibitAll;
@@ -171,6 +171,7 @@ void entryCases(benchmark::internal::Benchmark* b) {
         b->Args({15, 50, picture, 2, 1, 1});  // image mask
         for (int64_t general : {1, 0}) {
             b->Args({15, 50, picture, 1, 1, general});  // disk of radius 7
+            b->Args({15, 50, picture, 3, 1, general});  // the disk with an image mask
             b->Args({15, 50, picture, 1, 2, general});  // the same in 16 bits
             for (int64_t bits : {0, 2})                 // 16 and 12 bits
                 for (int64_t n : {5, 15}) b->Args({n, 50, picture + bits, 0, 2, general});

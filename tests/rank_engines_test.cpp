@@ -149,8 +149,9 @@ TEST(RankTwoLevel, DeclinesNeighbourhoodsBeyondItsCounters) {
     EXPECT_EQ(kip_filterRankRectTwoLevel16_(&s, 0.5, &tall, &d), kip_errNotAvailable);
 }
 
-// Each instruction set in turn (widest first, SSE2 only, none), kernels up to 61 columns so that
-// the widest strips serve and wider kernels are declined; bands with extra source rows.
+// Each instruction set in turn (widest first, SSE2 only, none), with and without an image mask,
+// kernels up to 61 columns so that the widest strips serve and wider kernels are declined; bands
+// with extra source rows.
 TEST(RankMaskedFast, MatchesGeneralEngineOnEveryInstructionSet) {
     struct FeatureGuard {
         ~FeatureGuard() { ksys_cpuinfo_setFeatureMask(0xFFFFFFFFu); }
@@ -162,20 +163,25 @@ TEST(RankMaskedFast, MatchesGeneralEngineOnEveryInstructionSet) {
     std::mt19937 rng(1234);
     for (int iter = 0; iter < 1500; ++iter) {
         const uint32_t mask = forced[iter % 3];
+        const bool imageMask = iter % 2 != 0;
         const int32_t kw = 1 + 2 * below(rng, iter % 4 == 0 ? 31 : 9), kh = 1 + 2 * below(rng, 11);
         const int32_t w = 1 + below(rng, iter % 5 == 0 ? 200 : 50), h = 1 + below(rng, 24);
-        Band b(rng, 1, w, h, below(rng, kh / 2 + 1), below(rng, kh / 2 + 1), false);
+        Band b(rng, 1, w, h, below(rng, kh / 2 + 1), below(rng, kh / 2 + 1), imageMask);
         const Kernel kernel(kw, kh, randomKernelMask(rng, kw, kh));
         const double p = randomPercentile(rng, kernel.members);
-        const kimg_window s = b.source, d = b.destination;
+        const kimg_window s = b.source, d = b.destination, m = b.mask;
+        const auto fast = [&](const kimg_window& o) {
+            return imageMask ? kip_filterRankMaskedImageMaskFast8_(&s, &m, p, &kernel.k, &o)
+                             : kip_filterRankMaskedFast8_(&s, p, &kernel.k, &o);
+        };
         const std::string where = "kernel " + std::to_string(kw) + "x" + std::to_string(kh) + " band " +
                                   std::to_string(w) + "x" + std::to_string(h) + " p " + std::to_string(p) +
-                                  " features " + std::to_string(mask);
+                                  " features " + std::to_string(mask) + " image mask " + std::to_string(imageMask);
         const int32_t widest = mask == 0 ? 0 : avx2 && mask == 0xFFFFFFFFu ? 48 : 32;
         if (kw >= widest) {
             const std::vector<uint16_t> before = b.destinationImage.values();
             ksys_cpuinfo_setFeatureMask(mask);
-            EXPECT_EQ(kip_filterRankMaskedFast8_(&s, p, &kernel.k, &d), kip_errNotAvailable) << where;
+            EXPECT_EQ(fast(d), kip_errNotAvailable) << where;
             ksys_cpuinfo_setFeatureMask(0xFFFFFFFFu);
             EXPECT_EQ(b.destinationImage.values(), before) << where;
             continue;
@@ -184,19 +190,24 @@ TEST(RankMaskedFast, MatchesGeneralEngineOnEveryInstructionSet) {
             b,
             [&](const kimg_window& o) {
                 ksys_cpuinfo_setFeatureMask(mask);
-                const kip_status status = kip_filterRankMaskedFast8_(&s, p, &kernel.k, &o);
+                const kip_status status = fast(o);
                 ksys_cpuinfo_setFeatureMask(0xFFFFFFFFu);
                 return status;
             },
-            [&](const kimg_window& o) { return kip_filterRankMasked8_(&s, p, &kernel.k, &o); }, where);
+            [&](const kimg_window& o) {
+                return imageMask ? kip_filterRankMaskedImageMask8_(&s, &m, p, &kernel.k, &o)
+                                 : kip_filterRankMasked8_(&s, p, &kernel.k, &o);
+            },
+            where);
         if (HasFailure()) return;
     }
 }
 
-// Windows the general engine decides: shared memory, and a source missing destination rows.
+// Windows the general engine decides: shared memory (source or image mask), and a source missing
+// destination rows.
 TEST(RankMaskedFast, DeclinesSharedMemoryAndMissingRows) {
     std::mt19937 rng(8);
-    Band b(rng, 1, 40, 20, 0, 0, false);
+    Band b(rng, 1, 40, 20, 0, 0, true);
     const Kernel disk(
         7, 7, std::vector<uint8_t>{0,   0,   255, 255, 255, 0,   0,   0,   255, 255, 255, 255, 255, 0,   255, 255, 255,
                                    255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255,
@@ -205,8 +216,11 @@ TEST(RankMaskedFast, DeclinesSharedMemoryAndMissingRows) {
     const kimg_window d = b.destination;
     const kimg_window shorter = kiptest::restrict(b.source, rect(d.rect.x, d.rect.y, 40, 19));
     EXPECT_EQ(kip_filterRankMaskedFast8_(&d, 0.5, &disk.k, &d), kip_errNotAvailable);
+    const kimg_window sameMask = kiptest::restrict(b.destinationImage.window(), b.source.rect);
+    EXPECT_EQ(kip_filterRankMaskedImageMaskFast8_(&b.source, &sameMask, 0.5, &disk.k, &d), kip_errNotAvailable);
     kiptest::AssertCounter asserts;
     EXPECT_EQ(kip_filterRankMaskedFast8_(&shorter, 0.5, &disk.k, &d), kip_errNotAvailable);
+    EXPECT_EQ(kip_filterRankMaskedImageMaskFast8_(&shorter, &b.mask, 0.5, &disk.k, &d), kip_errNotAvailable);
     EXPECT_EQ(asserts.count(), 0);
     EXPECT_EQ(b.destinationImage.values(), before);
 }

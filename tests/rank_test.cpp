@@ -60,7 +60,8 @@ struct Api8 {
     static constexpr auto postGCR = &kip_filterRankWindow8PostGCR;
     // Labels asked for plain rectangles, then for masked kernels without and with image mask.
     static constexpr std::u16string_view kAsked[] = {std::u16string_view(u"kip_filterRank8_rectangular\0", 28),
-                                                     std::u16string_view(u"kip_filterRank8_masked\0", 23), u""};
+                                                     std::u16string_view(u"kip_filterRank8_masked\0", 23),
+                                                     std::u16string_view(u"kip_filterRank8_masked\0", 23)};
 };
 struct Api16 {
     static constexpr uint32_t kDepth = 2;

@@ -3,7 +3,9 @@
 // enter (or leave) in one kernel row form a membership table with holes, and one sweep along that
 // source row applies each pixel to every strip column whose neighbourhood holds it there. An
 // entering row and a leaving row with the same positions (every symmetric kernel) share one
-// sweep. The rank rule and the level search are the general engine's, so are the results.
+// sweep. With an image mask the sweeps read 16-bit values, 256 and up for a pixel the mask leaves
+// out: those bins are never searched and count the members left out of each neighbourhood. The
+// rank rule and the level search are the general engine's, so are the results.
 #include <algorithm>
 
 #include "kip/encoded_kernel.h"
@@ -39,8 +41,13 @@ struct Step {
 // S + w - 1 vector steps of S / lanes vectors, least per strip column for the narrowest strip.
 constexpr int32_t kWidths[] = {16, 24, 32, 48};
 
+// Values of pixels the image mask leaves out: kLeftOut + (column & 3), in the kLeftOutBins bins
+// after the 256 grey levels (the sweeps spread them so that neighbouring steps use other bins).
+constexpr uint16_t kLeftOut = 256;
+constexpr int32_t kLeftOutBins = 8;
+
 struct Scratch {
-    alignas(64) uint16_t histogram[256 * kMaxStrip];
+    alignas(64) uint16_t histogram[(256 + kLeftOutBins) * kMaxStrip];
     alignas(64) int16_t levels[kMaxStrip];
     alignas(64) uint16_t countsAtOrBelow[kMaxStrip];
 };
@@ -61,6 +68,10 @@ public:
     int32_t* interior = nullptr;    // kh + 1 prefix counts of an uncut column
     int32_t* lanePrefix = nullptr;  // S x (kh + 1), for columns cut at the border
     int32_t* rowCounts = nullptr;   // kh + 1
+    // With an image mask: the strip's source rows as values, kh + 2 of them (those of the
+    // neighbourhood, the row leaving it and the row being read in), 2 S columns each.
+    uint16_t* values = nullptr;
+    int64_t valuesFrom = 0;  // the first source column of the strip's rows
     Scratch strip;
 
     // Lays out the row sets from the stretches and pairs entering rows with leaving rows.
@@ -124,6 +135,18 @@ public:
         }
     }
 
+    // Source row r of the strip as the sweeps of 16-bit values read it, from column valuesFrom.
+    uint16_t* valuesRow(int64_t r) const { return values + size_t((r - g.firstRow) % (kh + 2)) * size_t(2 * S); }
+    void readValues(int64_t r, int32_t x0) {
+        if (r < g.firstRow || r > g.lastRow) return;
+        const uint8_t* pixels = g.sourceRow(r);
+        const uint8_t* selected = g.maskRow(r);
+        uint16_t* out = valuesRow(r);
+        const int64_t last = std::min<int64_t>(g.W - 1, int64_t{x0} + S - 1 + halfW);
+        for (int64_t c = valuesFrom; c <= last; ++c)
+            out[c - valuesFrom] = selected[c] ? pixels[c] : uint16_t(kLeftOut + (c & 3));
+    }
+
     // Source rows leaveRow and enterRow (when leave and enter say so and the row exists).
     void sweep(int32_t x0, const RowSet& set, bool leave, int64_t leaveRow, bool enter, int64_t enterRow) {
         const int64_t a = int64_t{x0} - halfW + set.first;
@@ -132,9 +155,18 @@ public:
         if (c1 < c0) return;
         const bool remove = leave && leaveRow >= g.firstRow && leaveRow <= g.lastRow;
         const bool add = enter && enterRow >= g.firstRow && enterRow <= g.lastRow;
+        const void* leaving = nullptr;
+        const void* entering = nullptr;
+        if (g.mask) {
+            if (remove) leaving = valuesRow(leaveRow) + (c0 - valuesFrom);
+            if (add) entering = valuesRow(enterRow) + (c0 - valuesFrom);
+        } else {
+            if (remove) leaving = g.sourceRow(leaveRow) + c0;
+            if (add) entering = g.sourceRow(enterRow) + c0;
+        }
         const SweepRow row{static_cast<int32_t>(c1 - c0 + 1),
-                           remove ? g.sourceRow(leaveRow) + c0 : nullptr,
-                           add ? g.sourceRow(enterRow) + c0 : nullptr,
+                           leaving,
+                           entering,
                            static_cast<int32_t>(c0 - a),
                            set.width,
                            set.table,
@@ -150,7 +182,7 @@ public:
     }
 
     void runStrip(int32_t x0, TargetCount& target) {
-        std::fill(strip.histogram, strip.histogram + 256 * S, uint16_t{0});
+        std::fill(strip.histogram, strip.histogram + (256 + kLeftOutBins) * S, uint16_t{0});
         std::fill(strip.levels, strip.levels + S, int16_t{128});
         std::fill(strip.countsAtOrBelow, strip.countsAtOrBelow + S, uint16_t{0});
         const int32_t active = std::min(S, g.W - x0);
@@ -164,10 +196,15 @@ public:
                 prefix[j] = own;
             }
         }
+        if (g.mask) {
+            valuesFrom = std::max(0, x0 - halfW);
+            for (int32_t v = 0; v < kh; ++v) readValues(int64_t{v} - halfH, x0);
+        }
         for (int32_t v = 0; v < kh; ++v)
             if (members[v].width) sweep(x0, members[v], false, 0, true, int64_t{v} - halfH);
         for (int32_t y = 0; y < g.H; ++y) {
             const int64_t oy = int64_t{y} - halfH;
+            if (y > 0 && g.mask) readValues(oy + kh - 1, x0);
             if (y > 0)
                 for (int32_t i = 0; i < stepCount; ++i) {
                     const Step& s = steps[i];
@@ -180,8 +217,23 @@ public:
             const int32_t vLo = static_cast<int32_t>(std::max<int64_t>(0, g.firstRow - oy));
             const int32_t vHi = static_cast<int32_t>(std::min<int64_t>(kh - 1, g.lastRow - oy));
             uint8_t* out = g.destinationRow(y) + x0;
+            const uint8_t* centre = g.mask ? g.maskRow(y) + x0 : nullptr;
+            uint16_t leftOut[kMaxStrip];
+            if (centre) {
+                // Entries and exits of a left-out pixel fall in different bins: only the sum
+                // counts, exact in 16 bits.
+                std::fill(leftOut, leftOut + active, uint16_t{0});
+                for (int32_t i = 0; i < kLeftOutBins; ++i)
+                    for (int32_t j = 0; j < active; ++j)
+                        leftOut[j] = uint16_t(leftOut[j] + strip.histogram[(kLeftOut + i) * S + j]);
+            }
             for (int32_t j = 0; j < active; ++j) {
-                const int32_t n = vHi >= vLo ? prefix[j][vHi + 1] - prefix[j][vLo] : 0;
+                int32_t n = vHi >= vLo ? prefix[j][vHi + 1] - prefix[j][vLo] : 0;
+                if (centre) {
+                    n -= leftOut[j];
+                    // Unselected centres and empty neighbourhoods stay unwritten.
+                    if (!centre[j] || n == 0) continue;
+                }
                 out[j] = searchStripColumn(strip.histogram, S, j, strip.levels, strip.countsAtOrBelow, target(n));
             }
         }
@@ -192,25 +244,23 @@ public:
 };
 
 // Whether the windows describe a call this path reproduces exactly: 8-bit, the source covering
-// the destination's rows, no shared memory. Anything else goes to the general engine.
-bool admit(const kimg_windowConst& source, const kimg_window& destination) {
+// the destination's rows, an image mask (if any) over the source's rectangle, no shared memory.
+// Anything else goes to the general engine.
+bool admit(const kimg_windowConst& source, const kimg_windowConst* mask, const kimg_window& destination) {
     const kstd_rect32 &s = source.rect, &d = destination.rect;
-    return source.bytesPerPixel == 1 && destination.bytesPerPixel == 1 && s.x == d.x && s.width == d.width &&
-           d.width > 0 && d.height > 0 && s.y <= d.y && int64_t{s.y} + s.height >= int64_t{d.y} + d.height &&
-           source.pixels != nullptr && destination.pixels != nullptr &&
-           kip_pelfunc_checkMemoryOverlap(&source, &destination) == 0;
+    const bool windows = source.bytesPerPixel == 1 && destination.bytesPerPixel == 1 && s.x == d.x &&
+                         s.width == d.width && d.width > 0 && d.height > 0 && s.y <= d.y &&
+                         int64_t{s.y} + s.height >= int64_t{d.y} + d.height && source.pixels != nullptr &&
+                         destination.pixels != nullptr && kip_pelfunc_checkMemoryOverlap(&source, &destination) == 0;
+    if (!windows || mask == nullptr) return windows;
+    const kstd_rect32& m = mask->rect;
+    return mask->bytesPerPixel == 1 && mask->pixels != nullptr && m.x == s.x && m.y == s.y && m.width == s.width &&
+           m.height == s.height && kip_pelfunc_checkMemoryOverlap(mask, &destination) == 0;
 }
 
-}  // namespace
-}  // namespace kip::rank
-
-extern "C" kip_status kip_filterRankMaskedFast8_(const kimg_windowConst* source, double percentile,
-                                                 const kip_filterMaskKernel* kernel, const kimg_window* destination) {
-    using namespace kip::rank;
-    KIP_REQUIRE(source);
-    KIP_REQUIRE(kernel);
-    KIP_REQUIRE(destination);
-    if (!admit(*source, *destination)) return kip_errNotAvailable;
+kip_status maskedFast(const kimg_windowConst* source, const kimg_windowConst* mask, double percentile,
+                      const kip_filterMaskKernel* kernel, const kimg_window* destination) {
+    if (!admit(*source, mask, *destination)) return kip_errNotAvailable;
     kstd_pair32 size{};
     const kip_filterMaskKernelEncoded* encoded = nullptr;
     kip_status s = kip_filterMaskKernel_getSize(kernel, &size);
@@ -235,22 +285,24 @@ extern "C" kip_status kip_filterRankMaskedFast8_(const kimg_windowConst* source,
     const SweepIsa* sets[3];
     offeredIsas(sets);
     if (sets[0] == nullptr) return kip_errNotAvailable;
+    const bool wide = mask != nullptr;
     for (const int32_t w : kWidths)
-        if (dr.S == 0 && w > dr.kw && sets[0]->sweepFor(w, true, true)) dr.S = w;
+        if (dr.S == 0 && w > dr.kw && sets[0]->sweepFor(w, true, true, wide)) dr.S = w;
     if (dr.S == 0) return kip_errNotAvailable;
-    dr.both = sets[0]->sweepFor(dr.S, true, true);
-    dr.removeOnly = sets[0]->sweepFor(dr.S, true, false);
-    dr.addOnly = sets[0]->sweepFor(dr.S, false, true);
-    if (!makeGeometry(*source, nullptr, *destination, &dr.g)) return kstd_errInvalidArgument;
+    dr.both = sets[0]->sweepFor(dr.S, true, true, wide);
+    dr.removeOnly = sets[0]->sweepFor(dr.S, true, false, wide);
+    dr.addOnly = sets[0]->sweepFor(dr.S, false, true, wide);
+    if (!makeGeometry(*source, mask, *destination, &dr.g)) return kstd_errInvalidArgument;
 
     // One block: the tables of three kinds of row sets, the sets, the steps and the prefix counts.
     const size_t kh = size_t(dr.kh), S = size_t(dr.S);
     const size_t tableBytes = 3 * kh * 3 * S * sizeof(uint16_t);
     const size_t setBytes = 3 * kh * sizeof(RowSet), stepBytes = 2 * kh * sizeof(Step);
     const size_t prefixBytes = ((S + 1) * (kh + 1) + kh + 1) * sizeof(int32_t);
+    const size_t valueBytes = mask ? (kh + 2) * 2 * S * sizeof(uint16_t) : 0;
     Cleanup<1> cleanup;
     void* block = nullptr;
-    s = ksys_memory_alloc_internal(tableBytes + setBytes + stepBytes + prefixBytes, &block);
+    s = ksys_memory_alloc_internal(tableBytes + setBytes + stepBytes + prefixBytes + valueBytes, &block);
     if (failed(s)) return s;
     cleanup.addBlock(ksys_cleanupFreeAlways, &block);
     uint8_t* p = static_cast<uint8_t*>(block);
@@ -267,9 +319,35 @@ extern "C" kip_status kip_filterRankMaskedFast8_(const kimg_windowConst* source,
     dr.interior = reinterpret_cast<int32_t*>(p);
     dr.lanePrefix = dr.interior + (kh + 1);
     dr.rowCounts = dr.lanePrefix + S * (kh + 1);
+    if (mask) dr.values = reinterpret_cast<uint16_t*>(dr.rowCounts + kh + 1);
     dr.plan(tables);
 
     TargetCount target(percentile);
     for (int32_t x0 = 0; x0 < dr.g.W; x0 += dr.S) dr.runStrip(x0, target);
     return cleanup.finish(0);
 }
+
+}  // namespace
+}  // namespace kip::rank
+
+extern "C" {
+
+kip_status kip_filterRankMaskedFast8_(const kimg_windowConst* source, double percentile,
+                                      const kip_filterMaskKernel* kernel, const kimg_window* destination) {
+    KIP_REQUIRE(source);
+    KIP_REQUIRE(kernel);
+    KIP_REQUIRE(destination);
+    return kip::rank::maskedFast(source, nullptr, percentile, kernel, destination);
+}
+
+kip_status kip_filterRankMaskedImageMaskFast8_(const kimg_windowConst* source, const kimg_windowConst* imageMask,
+                                               double percentile, const kip_filterMaskKernel* kernel,
+                                               const kimg_window* destination) {
+    KIP_REQUIRE(source);
+    KIP_REQUIRE(imageMask);
+    KIP_REQUIRE(kernel);
+    KIP_REQUIRE(destination);
+    return kip::rank::maskedFast(source, imageMask, percentile, kernel, destination);
+}
+
+}  // extern "C"

@@ -40,6 +40,11 @@ kip_status kip_filterRankMaskedImageMask16_(const kimg_windowConst* source, cons
 // SSE2), and windows the general engine should decide (shared memory, rows missing).
 kip_status kip_filterRankMaskedFast8_(const kimg_windowConst* source, double percentile,
                                       const kip_filterMaskKernel* kernel, const kimg_window* destination);
+// The same with an image mask: the results of kip_filterRankMaskedImageMask8_, declined alike and
+// also for a mask window that shares memory with the destination.
+kip_status kip_filterRankMaskedImageMaskFast8_(const kimg_windowConst* source, const kimg_windowConst* imageMask,
+                                               double percentile, const kip_filterMaskKernel* kernel,
+                                               const kimg_window* destination);
 
 // The 16-bit rectangular and masked engines over 16-bit histograms with two summary levels:
 // the same results, found faster where values spread widely. kip_errNotAvailable, with nothing

@@ -67,9 +67,9 @@ public:
            const SweepIsa& isa)
         : source_(source), destination_(destination), g_(g), percentile_(percentile), median_(percentile == 0.5) {
         S_ = g.kernelWidth >= isa.wideFrom ? isa.wide : isa.narrow;
-        both_ = isa.sweepFor(S_, true, true);
-        removeOnly_ = isa.sweepFor(S_, true, false);
-        addOnly_ = isa.sweepFor(S_, false, true);
+        both_ = isa.sweepFor(S_, true, true, false);
+        removeOnly_ = isa.sweepFor(S_, true, false, false);
+        addOnly_ = isa.sweepFor(S_, false, true, false);
         for (int32_t i = 0; i < 3 * S_; ++i)
             strip_.membership[i] = i >= S_ && i < S_ + (g.kernelWidth < S_ ? g.kernelWidth : S_) ? 0xFFFFu : 0u;
     }
@@ -250,7 +250,7 @@ kip_status kip_filterRankRectSweep8_(int32_t count, const uint8_t* leaving, cons
     offeredIsas(sets);
     SweepFn fn = nullptr;
     for (int i = 0; sets[i] != nullptr && fn == nullptr; ++i)
-        fn = sets[i]->sweepFor(static_cast<int32_t>(S), remove != 0, add != 0);
+        fn = sets[i]->sweepFor(static_cast<int32_t>(S), remove != 0, add != 0, false);
     if (fn == nullptr) return kip_errNotAvailable;
     fn(SweepRow{count, leaving, entering, initialRun, kernelWidth, membership, histogram, levels, countsAtOrBelow});
     return 0;

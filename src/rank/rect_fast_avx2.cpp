@@ -22,14 +22,14 @@ struct V {
 
 #include "rank/rect_fast_sweep.hpp"
 
-SweepFn sweepFor(int32_t stripWidth, bool remove, bool add) {
+SweepFn sweepFor(int32_t stripWidth, bool remove, bool add, bool wideValues) {
     switch (stripWidth) {
         case 16:
-            return sweepOfWidth<1>(remove, add);
+            return sweepOfWidth<1>(remove, add, wideValues);
         case 32:
-            return sweepOfWidth<2>(remove, add);
+            return sweepOfWidth<2>(remove, add, wideValues);
         case 48:
-            return sweepOfWidth<3>(remove, add);
+            return sweepOfWidth<3>(remove, add, wideValues);
         default:
             return nullptr;
     }

@@ -8,11 +8,13 @@
 namespace kip::rank {
 
 // One row update, as kip_filterRankRectSweep8_ describes it; leaving and entering point at the
-// pixel of the first swept column (null when not removed or added).
+// pixel of the first swept column (null when not removed or added): bytes, or for the sweeps of
+// 16-bit values, grey values with 256 to 259 for a pixel that takes no part, counted in bins 256
+// to 263 (the sweep's file says which).
 struct SweepRow {
     int32_t count;
-    const uint8_t* leaving;
-    const uint8_t* entering;
+    const void* leaving;
+    const void* entering;
     int32_t initialRun;
     int32_t kernelWidth;
     const uint16_t* membership;
@@ -28,8 +30,9 @@ struct SweepIsa {
     int32_t narrow;
     int32_t wide;
     int32_t wideFrom;
-    // The sweep for a strip width and the remove/add pair; null for widths the set lacks.
-    SweepFn (*sweepFor)(int32_t stripWidth, bool remove, bool add);
+    // The sweep for a strip width, the remove/add pair and the value type (16-bit values when
+    // wideValues); null for widths the set lacks.
+    SweepFn (*sweepFor)(int32_t stripWidth, bool remove, bool add, bool wideValues);
 };
 
 // The widest strip any set uses. (AVX-512BW strips of 32 and 64 columns measured slower than AVX2's

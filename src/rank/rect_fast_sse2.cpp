@@ -9,14 +9,15 @@
 
 namespace {
 
-// SSE2 has no broadcast of a 16-bit value; a table load is cheaper than the shuffles.
-constexpr std::array<std::array<int16_t, 8>, 256> makeSplats() {
-    std::array<std::array<int16_t, 8>, 256> t{};
-    for (int v = 0; v < 256; ++v)
+// SSE2 has no broadcast of a 16-bit value; a table load is cheaper than the shuffles. Values go
+// up to 259, the marks of pixels that take no part.
+constexpr std::array<std::array<int16_t, 8>, 260> makeSplats() {
+    std::array<std::array<int16_t, 8>, 260> t{};
+    for (int v = 0; v < 260; ++v)
         for (int i = 0; i < 8; ++i) t[v][i] = static_cast<int16_t>(v);
     return t;
 }
-alignas(16) constexpr std::array<std::array<int16_t, 8>, 256> kSplats = makeSplats();
+alignas(16) constexpr std::array<std::array<int16_t, 8>, 260> kSplats = makeSplats();
 
 struct V {
     using Vec = __m128i;
@@ -33,14 +34,14 @@ struct V {
 
 #include "rank/rect_fast_sweep.hpp"
 
-SweepFn sweepFor(int32_t stripWidth, bool remove, bool add) {
+SweepFn sweepFor(int32_t stripWidth, bool remove, bool add, bool wideValues) {
     switch (stripWidth) {
         case 16:
-            return sweepOfWidth<2>(remove, add);
+            return sweepOfWidth<2>(remove, add, wideValues);
         case 24:
-            return sweepOfWidth<3>(remove, add);
+            return sweepOfWidth<3>(remove, add, wideValues);
         case 32:
-            return sweepOfWidth<4>(remove, add);
+            return sweepOfWidth<4>(remove, add, wideValues);
         default:
             return nullptr;
     }

@@ -22,10 +22,11 @@ struct Lanes {
 };
 
 // Adds the pixel pair's effect for one swept column: the leaving value a is removed and the
-// entering value b added in every lane of mask. Counts at or below: a lane whose level is >= a
-// loses one, >= b gains one; greaterThan gives -1 where true, so count += ge(a) - ge(b).
+// entering value b added (in bin binB) in every lane of mask. Counts at or below: a lane whose
+// level is >= a loses one, >= b gains one; greaterThan gives -1 where true, so count += ge(a) -
+// ge(b).
 template <int N, bool Remove, bool Add, bool Full>
-inline void step(uint16_t* histogram, const Lanes<N>& levelUp, Lanes<N>& count, uint32_t a, uint32_t b,
+inline void step(uint16_t* histogram, const Lanes<N>& levelUp, Lanes<N>& count, uint32_t a, uint32_t b, uint32_t binB,
                  const uint16_t* mask) {
     constexpr int S = N * V::kLanes;
     const auto allOnes = V::greaterThan(V::one(), V::splat(0));
@@ -38,7 +39,7 @@ inline void step(uint16_t* histogram, const Lanes<N>& levelUp, Lanes<N>& count, 
             delta = V::greaterThan(levelUp.v[i], V::splat(a));
         }
         if constexpr (Add) {
-            uint16_t* h = histogram + b * S + i * V::kLanes;
+            uint16_t* h = histogram + binB * S + i * V::kLanes;
             V::store(h, V::sub(V::load(h), m));
             const auto ge = V::greaterThan(levelUp.v[i], V::splat(b));
             if constexpr (Remove)
@@ -50,7 +51,7 @@ inline void step(uint16_t* histogram, const Lanes<N>& levelUp, Lanes<N>& count, 
     }
 }
 
-template <int N, bool Remove, bool Add>
+template <int N, bool Remove, bool Add, class P>
 void sweep(const SweepRow& r) {
     constexpr int S = N * V::kLanes;
     Lanes<N> levelUp;
@@ -62,37 +63,46 @@ void sweep(const SweepRow& r) {
     // Locals: the histogram stores could otherwise alias the row record's fields for the compiler.
     uint16_t* const histogram = r.histogram;
     const uint16_t* const membership = r.membership;
-    const uint8_t* a = r.leaving;
-    const uint8_t* b = r.entering;
-    auto pixel = [](const uint8_t* row, int32_t t) -> uint32_t { return row[t - 1]; };
+    const P* a = static_cast<const P*>(r.leaving);
+    const P* b = static_cast<const P*>(r.entering);
+    auto pixel = [](const P* row, int32_t t) -> uint32_t { return row[t - 1]; };
+    // Left-out pixels (values 256 to 259) enter bins 260 to 263 and leave 256 to 259, so that a
+    // step whose both pixels are left out, and the steps along a left-out run, do not wait on
+    // one counter's store.
+    auto bin = [](uint32_t b) -> uint32_t { return sizeof(P) == 1 ? b : b + ((b >> 6) & 4); };
     const int32_t kw = r.kernelWidth;
     const int32_t m = r.initialRun;
     const int32_t n = r.count;
     if (kw < S) {
         for (int32_t t = 1; t <= n; ++t)
             step<N, Remove, Add, false>(histogram, levelUp, count, Remove ? pixel(a, t) : 0u, Add ? pixel(b, t) : 0u,
-                                        membership + (S + kw - m - t));
+                                        Add ? bin(pixel(b, t)) : 0u, membership + (S + kw - m - t));
     } else {
         const int32_t endA = S - m - 1 < n ? S - m - 1 : n;
         const int32_t endB = kw - m < n ? kw - m : n;
         int32_t t = 1;
         for (; t <= endA; ++t)
             step<N, Remove, Add, false>(histogram, levelUp, count, Remove ? pixel(a, t) : 0u, Add ? pixel(b, t) : 0u,
-                                        membership + (2 * S - m - t));
+                                        Add ? bin(pixel(b, t)) : 0u, membership + (2 * S - m - t));
         for (; t <= endB; ++t)
             step<N, Remove, Add, true>(histogram, levelUp, count, Remove ? pixel(a, t) : 0u, Add ? pixel(b, t) : 0u,
-                                       nullptr);
+                                       Add ? bin(pixel(b, t)) : 0u, nullptr);
         for (; t <= n; ++t)
             step<N, Remove, Add, false>(histogram, levelUp, count, Remove ? pixel(a, t) : 0u, Add ? pixel(b, t) : 0u,
-                                        membership + (S + kw - m - t));
+                                        Add ? bin(pixel(b, t)) : 0u, membership + (S + kw - m - t));
     }
     for (int i = 0; i < N; ++i) V::store(r.countsAtOrBelow + i * V::kLanes, count.v[i]);
 }
 
-template <int N>
-SweepFn sweepOfWidth(bool remove, bool add) {
-    if (remove && add) return &sweep<N, true, true>;
-    if (remove) return &sweep<N, true, false>;
-    if (add) return &sweep<N, false, true>;
+template <int N, class P>
+SweepFn sweepOfType(bool remove, bool add) {
+    if (remove && add) return &sweep<N, true, true, P>;
+    if (remove) return &sweep<N, true, false, P>;
+    if (add) return &sweep<N, false, true, P>;
     return nullptr;
+}
+
+template <int N>
+SweepFn sweepOfWidth(bool remove, bool add, bool wideValues) {
+    return wideValues ? sweepOfType<N, uint16_t>(remove, add) : sweepOfType<N, uint8_t>(remove, add);
 }

@@ -29,7 +29,7 @@ struct Variant8 {
     static constexpr auto maskedImageMask = &kip_filterRankMaskedImageMask8_;
     // Faster engines behind kMaskedLabel (or kTwoLevelLabel); null where there is none.
     static constexpr auto maskedFast = &kip_filterRankMaskedFast8_;
-    static constexpr decltype(maskedImageMask) maskedImageMaskFast = nullptr;
+    static constexpr auto maskedImageMaskFast = &kip_filterRankMaskedImageMaskFast8_;
     static constexpr decltype(rect) rectTwoLevel = nullptr;
     static constexpr auto prepare = &kip_filterInitializeGCRWindow8_;
     static constexpr auto copy = &kip_pelCopyWindow8;
