@@ -10,29 +10,13 @@
 #include "support/test_support.hpp"
 
 using kiptest::below;
+using Kernel = kiptest::RankKernel;
 using kiptest::Image;
 using kiptest::randomKernelMask;
 using kiptest::randomPercentile;
 using kiptest::rect;
 
 namespace {
-
-struct Kernel {
-    kip_filterMaskKernel k;
-    int32_t members = 0;
-    explicit Kernel(const kstd_pair32& size) : members(size.x * size.y) {
-        EXPECT_EQ(kip_filterMaskKernel_constructSize(&k, &size), 0);
-    }
-    Kernel(int32_t kw, int32_t kh, const std::vector<uint8_t>& mask) {
-        Image m(1, rect(0, 0, kw, kh));
-        m.setValues(std::vector<uint16_t>(mask.begin(), mask.end()));
-        members = int32_t(std::count_if(mask.begin(), mask.end(), [](uint8_t v) { return v != 0; }));
-        EXPECT_EQ(kip_filterMaskKernel_constructMask(&k, &m.img), 0);
-    }
-    ~Kernel() { kip_filterMaskKernel_destruct(&k); }
-    Kernel(const Kernel&) = delete;
-    Kernel& operator=(const Kernel&) = delete;
-};
 
 // Full range, 12-bit data, the two extremes, a narrow cluster, or a ramp with noise; 8-bit
 // images keep the low byte.
@@ -96,7 +80,7 @@ TEST(RankTwoLevel, MatchesFlatEnginesOnRandomBands) {
         const int32_t w = 1 + below(rng, iter % 5 == 0 ? 160 : 40), h = 1 + below(rng, 30);
         Band b(rng, 2, w, h, below(rng, kh / 2 + 1), below(rng, kh / 2 + 1), shape == 2);
         const kstd_pair32 size{kw, kh};
-        const Kernel kernel = shape == 0 ? Kernel(size) : Kernel(kw, kh, randomKernelMask(rng, kw, kh));
+        const Kernel kernel(kw, kh, shape == 0 ? std::vector<uint8_t>{} : randomKernelMask(rng, kw, kh));
         const double p = randomPercentile(rng, kernel.members);
         const std::string where = "shape " + std::to_string(shape) + " kernel " + std::to_string(kw) + "x" +
                                   std::to_string(kh) + " band " + std::to_string(w) + "x" + std::to_string(h) + " p " +
@@ -153,9 +137,7 @@ TEST(RankTwoLevel, DeclinesNeighbourhoodsBeyondItsCounters) {
 // kernels up to 61 columns so that the widest strips serve and wider kernels are declined; bands
 // with extra source rows.
 TEST(RankMaskedFast, MatchesGeneralEngineOnEveryInstructionSet) {
-    struct FeatureGuard {
-        ~FeatureGuard() { ksys_cpuinfo_setFeatureMask(0xFFFFFFFFu); }
-    } guard;
+    kiptest::FeatureGuard guard;
     const uint32_t forced[] = {0xFFFFFFFFu, ~uint32_t(ksys_cpuFeatureAvx2), 0u};
     ksys_cpuinfo info{};
     ASSERT_EQ(ksys_cpuinfo_init(&info), 0);

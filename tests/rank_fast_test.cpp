@@ -6,8 +6,10 @@
 #include <thread>
 
 #include "rank/rect_fast.hpp"
+#include "support/rank_random.hpp"
 #include "support/test_support.hpp"
 
+using kiptest::FeatureGuard;
 using kiptest::Image;
 using kiptest::rect;
 
@@ -15,10 +17,6 @@ namespace {
 
 // Feature masks that force each instruction set in turn, widest first.
 constexpr uint32_t kForced[] = {0xFFFFFFFFu, ~ksys_cpuFeatureAvx2};
-
-struct FeatureGuard {
-    ~FeatureGuard() { ksys_cpuinfo_setFeatureMask(0xFFFFFFFFu); }
-};
 
 // The rank rule over the kernel-size rectangle around each destination pixel, cut at the
 // destination's columns and at the source's rows.

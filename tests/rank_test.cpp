@@ -15,6 +15,7 @@
 #include "support/test_support.hpp"
 
 using kiptest::below;
+using Kernel = kiptest::RankKernel;
 using kiptest::randomImageMask;
 using kiptest::randomKernelMask;
 using kiptest::randomPercentile;
@@ -32,24 +33,6 @@ struct Img : kiptest::Image {
         ASSERT_EQ(kimg_image_assignNewRect(&img, depth, &storage), 0);
         kimg_image_setWindowRect(&img, &r, &clipped);
     }
-};
-
-struct Kernel {
-    kip_filterMaskKernel k;
-    // An empty mask makes a rectangle of the size.
-    Kernel(int32_t kw, int32_t kh, const std::vector<uint8_t>& mask = {}) {
-        if (mask.empty()) {
-            const kstd_pair32 size{kw, kh};
-            EXPECT_EQ(kip_filterMaskKernel_constructSize(&k, &size), 0);
-        } else {
-            Img m(1, rect(3, -2, kw, kh));
-            m.setValues(std::vector<uint16_t>(mask.begin(), mask.end()));
-            EXPECT_EQ(kip_filterMaskKernel_constructMask(&k, &m.img), 0);
-        }
-    }
-    ~Kernel() { kip_filterMaskKernel_destruct(&k); }
-    Kernel(const Kernel&) = delete;
-    Kernel& operator=(const Kernel&) = delete;
 };
 
 struct Api8 {
@@ -287,41 +270,6 @@ TEST(RankRandom, BandsFromSeveralThreadsMatchReference) {
         else
             bandsCase<Api16>(rng, threads);
         if (HasFailure()) return;
-    }
-}
-
-// The optimised rectangular path against the general engine, bit for bit, on wide rows (several
-// strips, both strip widths, bands with extra source rows), with each instruction set in turn:
-// all of them (widest first), SSE2 only, none (it must decline then).
-TEST(RankFast, MatchesGeneralEngineOnEveryInstructionSet) {
-    struct FeatureGuard {
-        ~FeatureGuard() { ksys_cpuinfo_setFeatureMask(0xFFFFFFFFu); }
-    } guard;
-    const uint32_t masks[] = {0xFFFFFFFFu, uint32_t(ksys_cpuFeatureSse2), 0u};
-    std::mt19937 rng(31);
-    for (int iter = 0; iter < 900; ++iter) {
-        const uint32_t mask = masks[iter % 3];
-        const int32_t kw = 1 + 2 * below(rng, iter % 5 == 0 ? 40 : 12), kh = 1 + 2 * below(rng, 10);
-        const int32_t w = 1 + below(rng, 200), h = 1 + below(rng, 40);
-        const int32_t above = below(rng, kh / 2 + 1), beneath = below(rng, kh / 2 + 1);
-        Img src(1, rect(below(rng, 9) - 4, -above, w, h + above + beneath), below(rng, 3));
-        src.setValues(randomValues(rng, size_t(w) * size_t(h + above + beneath), 255));
-        Img fast(1, rect(src.window().rect.x, 0, w, h), below(rng, 3)), general(1, fast.window().rect);
-        const kimg_window sw = src.window(), fw = fast.window(), gw = general.window();
-        const kstd_pair32 size{kw, kh};
-        const double p = randomPercentile(rng, kw * kh);
-        ksys_cpuinfo_setFeatureMask(mask);
-        const kip_status s = kip_filterRankRectFast8_(&sw, p, &size, &fw);
-        ksys_cpuinfo_setFeatureMask(0xFFFFFFFFu);
-        const std::string where = "kernel " + std::to_string(kw) + "x" + std::to_string(kh) + " width " +
-                                  std::to_string(w) + " p " + std::to_string(p) + " features " + std::to_string(mask);
-        if (mask == 0 || kw * kh < 4) {
-            ASSERT_EQ(s, kip_errNotAvailable) << where;
-            continue;
-        }
-        ASSERT_EQ(s, 0) << where;
-        ASSERT_EQ(kip_filterRankRect8_(&sw, p, &size, &gw), 0);
-        ASSERT_EQ(fast.values(), general.values()) << where;
     }
 }
 

@@ -1,11 +1,41 @@
-// Random rank cases shared by the rank suites: kernel masks, image masks, percentiles.
+// Random rank cases shared by the rank suites: kernel masks, image masks, percentiles; the mask
+// kernel they build and a guard for forced instruction sets.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>
 
+#include "support/test_support.hpp"
+
 namespace kiptest {
+
+// A mask kernel of kw x kh, a rectangle when the mask is empty; members counts its positions.
+struct RankKernel {
+    kip_filterMaskKernel k;
+    int32_t members = 0;
+    RankKernel(int32_t kw, int32_t kh, const std::vector<uint8_t>& mask = {}) : members(kw * kh) {
+        if (mask.empty()) {
+            const kstd_pair32 size{kw, kh};
+            EXPECT_EQ(kip_filterMaskKernel_constructSize(&k, &size), 0);
+            return;
+        }
+        // Away from the origin: the kernel's mask image has a position of its own.
+        Image m(1, rect(3, -2, kw, kh));
+        m.setValues(std::vector<uint16_t>(mask.begin(), mask.end()));
+        members = int32_t(std::count_if(mask.begin(), mask.end(), [](uint8_t v) { return v != 0; }));
+        EXPECT_EQ(kip_filterMaskKernel_constructMask(&k, &m.img), 0);
+    }
+    ~RankKernel() { kip_filterMaskKernel_destruct(&k); }
+    RankKernel(const RankKernel&) = delete;
+    RankKernel& operator=(const RankKernel&) = delete;
+};
+
+// Restores every instruction set whatever a test forced.
+struct FeatureGuard {
+    ~FeatureGuard() { ksys_cpuinfo_setFeatureMask(0xFFFFFFFFu); }
+};
 
 inline int32_t below(std::mt19937& rng, int32_t n) { return int32_t(rng() % uint32_t(n)); }
 
