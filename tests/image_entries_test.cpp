@@ -1,8 +1,10 @@
 // The image entries of rank, median, morphology and local subtraction share their steps: bad
 // depths and masks are refused with nothing allocated, a destination a call allocated is given
-// back when a later step fails, and a destination that does not meet the source is left alone.
+// back when a later step fails, a destination that does not meet the source is left alone, and
+// calls from several threads on shared inputs do not disturb each other.
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "support/test_support.hpp"
 
@@ -145,6 +147,42 @@ TEST(ImageEntries, ADisjointDestinationIsLeftAlone) {
         EXPECT_EQ(f.entry(&src.img, nullptr, &out.img), 0) << nameOf(f);
         EXPECT_EQ(out.values(), before) << nameOf(f);
         EXPECT_EQ(kiptest::windowOf(out.img), rect(12, 0, 7, 9)) << nameOf(f);
+    }
+}
+
+int32_t inhibitAll(const uint16_t*) { return 1; }
+
+// Threads calling at once on one read-only source, mask, kernel and parameter set (as Python
+// threads do with the GIL released) each get what one call with every optimised path inhibited
+// gives. CI runs this under ThreadSanitizer.
+TEST(ImageEntries, ConcurrentCallsOnSharedInputsAgree) {
+    std::mt19937 rng(44);
+    Objects o;
+    const kstd_rect32 r = rect(3, -2, 61, 37);
+    kiptest::Image mask(1, r);
+    std::vector<uint16_t> m(size_t(r.width) * size_t(r.height));
+    for (uint16_t& v : m) v = rng() % 4 ? 255 : 0;
+    mask.setValues(m);
+    for (const Family& f : o.families()) {
+        kiptest::Image src(f.depth, r), expected;
+        src.fillRandom(rng);
+        kprt_isOptimizationInhibitedFP = &inhibitAll;
+        ASSERT_EQ(f.entry(&src.img, &mask.img, &expected.img), 0) << nameOf(f);
+        for (bool inhibit : {false, true}) {
+            kprt_isOptimizationInhibitedFP = inhibit ? &inhibitAll : nullptr;
+            constexpr int kThreads = 4;
+            std::vector<kiptest::Image> out(kThreads);
+            std::vector<kip_status> status(kThreads, -1);
+            std::vector<std::thread> threads;
+            for (int t = 0; t < kThreads; ++t)
+                threads.emplace_back([&, t] { status[size_t(t)] = f.entry(&src.img, &mask.img, &out[size_t(t)].img); });
+            for (std::thread& t : threads) t.join();
+            for (int t = 0; t < kThreads; ++t) {
+                EXPECT_EQ(status[size_t(t)], 0) << nameOf(f);
+                EXPECT_EQ(out[size_t(t)].values(), expected.values()) << nameOf(f) << (inhibit ? " inhibited" : "");
+            }
+        }
+        kprt_isOptimizationInhibitedFP = nullptr;
     }
 }
 

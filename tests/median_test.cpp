@@ -489,8 +489,13 @@ TEST(MedianFilter, BadInput) {
     Kernel k(3, 3);
     kip_filterMedianParams clipped{kip_filterBorderClipped}, good{kip_filterBorderTruncated};
     const kimg_window sw = src.window(), dw = dst.window();
-    EXPECT_EQ(kip_filterMedianWindow8(&sw, nullptr, &clipped, &k.k, &dw), kip_errBadMode);
-    EXPECT_EQ(kip_filterMedian8(&src.img, nullptr, &clipped, &k.k, &dst.img), kip_errBadMode);
+    // With an image mask too: the mode is refused before the mask's pre-fill writes anything.
+    Img mask(1, rect(0, 0, 20, 10), 0);
+    const kimg_window mw = mask.window();
+    for (bool masked : {false, true}) {
+        EXPECT_EQ(kip_filterMedianWindow8(&sw, masked ? &mw : nullptr, &clipped, &k.k, &dw), kip_errBadMode);
+        EXPECT_EQ(kip_filterMedian8(&src.img, masked ? &mask.img : nullptr, &clipped, &k.k, &dst.img), kip_errBadMode);
+    }
     kimg_window unbound;
     kimg_window_initUnbound(&unbound);
     EXPECT_EQ(kip_filterMedianWindow8(&unbound, nullptr, &good, &k.k, &dw), kip_errImageUnbound);

@@ -120,6 +120,8 @@ kip_status windowEntry(const kimg_windowConst* source, const kimg_windowConst* m
     if (failed(s)) return s;
     if (sourceNull || destinationNull) return kip_errImageUnbound;
     if (maskNull) mask = nullptr;
+    // Refused before the mask's pre-fill can write the destination; the engines check it again.
+    if (params->borderMode != kip_filterBorderTruncated) return kip_errBadMode;
 
     return kip::runOnPreparedWindows(source, mask, destination, V::prepare, V::copy,
                                      [&](const kip::PreparedWindows& w) { return onPrepared<V>(w, *params, *kernel); });
