@@ -146,6 +146,18 @@ TEST(HostileSizes, LinesAndHugeNeighbourhoods) {
             }
             // Convolution mirrors at the border, so a longer box is a different filter there.
             if (std::string(f.name) == "convolve box") continue;
+            // On a short, wide image a tall neighbourhood takes whole columns; scratch follows
+            // the image, not the neighbourhood.
+            if (n == 37) {
+                const kiptest::Image wide(f.depth, rect(1, 2, 40, 5));
+                fill(wide, 9);
+                const Result columns = run(f, wide, 3, 11);
+                ksys_memory_setAllocationLimit(uint64_t{8} << 20);
+                const Result tall = run(f, wide, 3, 65537);
+                ksys_memory_setAllocationLimit(uint64_t{256} << 20);
+                ASSERT_EQ(tall.status, 0);
+                EXPECT_EQ(tall.values, columns.values);
+            }
             const Result whole = run(f, row, 2 * n + 1, 1);
             for (int32_t huge : {65535, 1 << 20 | 1, INT32_MAX}) {
                 const Result r = run(f, row, huge, 1);

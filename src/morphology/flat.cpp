@@ -62,7 +62,9 @@ public:
             isa = nullptr;
         // Both vector steps allowed: the fused pass for short elements without an image mask.
         const bool fused = isa && !mask_ && eh_ <= kFusedUpTo && !kip::optimizationInhibited(V::kLabelRow.text);
-        if (isa && !fused && eh_ >= kBlocksFrom) {
+        // The blocks hold 2 eh + 2 rows: an element taller than the source takes the ring, whose
+        // scratch the source's height bounds.
+        if (isa && !fused && eh_ >= kBlocksFrom && eh_ <= height) {
             if constexpr (sizeof(T) == 1)
                 blockPick = isa->col8[dilate_];
             else
