@@ -6,6 +6,8 @@ packages=(cmake make g++ pkg-config libgtest-dev libbenchmark-dev libpng-dev lib
   # The Python package, its tests (peers scipy, scikit-image) and bench/python_bench.py (cv2).
   python3-dev pybind11-dev python3-numpy python3-dask python3-distributed python3-pytest python3-tifffile
   python3-scipy python3-skimage python3-opencv
+  # The benchmarks' peer (OpenCV's C++ library).
+  libopencv-dev
   "$@")
 missing=()
 for p in "${packages[@]}"; do
