@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Writes the seed corpus of every fuzz target into OUT/<target>/.
 
 The filter targets read their choices from raw bytes, so their seeds are random bytes of a few

@@ -16,7 +16,7 @@ fi
 corpus=$build/fuzz-corpus
 findings=$build/fuzz-findings
 mkdir -p "$corpus" "$findings"
-python3 "$here/make_corpus.py" "$build/fuzz-seeds"
+/usr/bin/python3 "$here/make_corpus.py" "$build/fuzz-seeds"
 status=0
 for t in "${targets[@]}"; do
   mkdir -p "$corpus/$t"
