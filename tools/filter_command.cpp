@@ -2,10 +2,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <mutex>
 #include <set>
+#include <string>
+#include <thread>
 
 #include "commands.hpp"
 
@@ -31,19 +36,44 @@ const std::vector<OptionSpec>& commonOptions() {
     return specs;
 }
 
+// The progress line is drawn by the main thread (file changes, messages) and by the ticker that
+// shows the elapsed time of a long file; the lock keeps their writes whole.
+std::mutex gProgressLock;
 bool gProgressShown = false;
 
+// "[i/n] name", and after the first second of a file its elapsed seconds, so that a long filter
+// run on a terminal is seen to be working.
 class Progress {
 public:
-    Progress(bool enabled, std::size_t total) : enabled_(enabled && isatty(STDERR_FILENO)), total_(total) {}
-    ~Progress() { clear(); }
+    Progress(bool enabled, std::size_t total) : enabled_(enabled && isatty(STDERR_FILENO)), total_(total) {
+        if (enabled_) ticker_ = std::thread([this] { tick(); });
+    }
+    ~Progress() {
+        if (ticker_.joinable()) {
+            {
+                std::lock_guard<std::mutex> hold(gProgressLock);
+                stop_ = true;
+            }
+            wake_.notify_one();
+            ticker_.join();
+        }
+        clear();
+    }
     void show(std::size_t index, const std::string& name) {
         if (!enabled_) return;
-        std::fprintf(stderr, "\r\033[K[%zu/%zu] %s", index + 1, total_, name.c_str());
-        std::fflush(stderr);
-        gProgressShown = true;
+        std::lock_guard<std::mutex> hold(gProgressLock);
+        char counter[48];
+        std::snprintf(counter, sizeof counter, "[%zu/%zu] ", index + 1, total_);
+        label_ = counter;
+        label_ += name;
+        started_ = std::chrono::steady_clock::now();
+        draw("");
     }
     static void clear() {
+        std::lock_guard<std::mutex> hold(gProgressLock);
+        clearLocked();
+    }
+    static void clearLocked() {
         if (!gProgressShown) return;
         std::fputs("\r\033[K", stderr);
         std::fflush(stderr);
@@ -51,8 +81,30 @@ public:
     }
 
 private:
+    void draw(const std::string& suffix) {
+        std::fprintf(stderr, "\r\033[K%s%s", label_.c_str(), suffix.c_str());
+        std::fflush(stderr);
+        gProgressShown = true;
+    }
+    void tick() {
+        std::unique_lock<std::mutex> hold(gProgressLock);
+        while (!wake_.wait_for(hold, std::chrono::milliseconds(500), [this] { return stop_; })) {
+            const auto seconds =
+                std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started_).count();
+            if (label_.empty() || seconds < 1) continue;
+            char elapsed[32];
+            std::snprintf(elapsed, sizeof elapsed, "  %lld s", static_cast<long long>(seconds));
+            draw(elapsed);
+        }
+    }
+
     bool enabled_;
     std::size_t total_;
+    std::string label_;
+    std::chrono::steady_clock::time_point started_;
+    bool stop_ = false;
+    std::condition_variable wake_;
+    std::thread ticker_;
 };
 
 struct Job {
@@ -179,7 +231,8 @@ void reportNotes(const std::vector<std::string>& notes) {
 }  // namespace
 
 void report(const std::string& message) {
-    Progress::clear();
+    std::lock_guard<std::mutex> hold(gProgressLock);
+    Progress::clearLocked();
     std::fprintf(stderr, "kipf: %s\n", message.c_str());
 }
 
