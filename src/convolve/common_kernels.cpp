@@ -1,9 +1,10 @@
 // Ready-made kernels: box, Gaussian, Sobel and Laplace weights handed to setKernel, so they get
 // the same checks and the same all-or-nothing update as weights a caller supplies.
 #include <cmath>
-#include <vector>
 
+#include "frame/cleanup.hpp"
 #include "kip/convolve.h"
+#include "kip/platform/system.h"
 #include "platform/assert.hpp"
 
 using kip::failed;
@@ -82,33 +83,61 @@ extern "C" kip_status kip_filterConvolveKernel8_setGaussian(kip_filterConvolveKe
     if (failed(s)) return s;
     // The product of a row and a column of rounded samples, so that the kernel is exactly rank one
     // and takes the separable path. Peaks 17 and 15 keep every weight within 255.
-    auto samples = [](int32_t n, int32_t peak, int32_t* out) {
+    const int32_t nx = size->x, ny = size->y;
+    const size_t count = size_t(nx) + size_t(ny);
+    void* block = nullptr;
+    s = ksys_memory_alloc_internal(count * (sizeof(double) + sizeof(int32_t)), &block);
+    if (failed(s)) return s;
+    kip::Cleanup<1> c;
+    c.addBlock<void>(ksys_cleanupFreeAlways, &block);
+    double* curve = static_cast<double*>(block);  // the unit curve of the row, then of the column
+    int32_t* gx = reinterpret_cast<int32_t*>(curve + count);
+    int32_t* gy = gx + nx;
+    auto shape = [](int32_t n, double* out) {
         const double sigma = sigmaFor(n);
-        int64_t sum = 0;
         for (int32_t i = 0; i < n; ++i) {
             const double d = i - (n - 1) / 2;
-            out[i] = static_cast<int32_t>(std::lround(peak * std::exp(-d * d / (2 * sigma * sigma))));
+            out[i] = std::exp(-d * d / (2 * sigma * sigma));
+        }
+    };
+    shape(nx, curve);
+    shape(ny, curve + nx);
+    auto samples = [](const double* unit, int32_t n, int32_t peak, int32_t* out) {
+        int64_t sum = 0;
+        for (int32_t i = 0; i < n; ++i) {
+            out[i] = static_cast<int32_t>(std::lround(peak * unit[i]));
             sum += out[i];
         }
         return sum;
     };
-    std::vector<int32_t> gx(static_cast<std::size_t>(size->x)), gy(static_cast<std::size_t>(size->y));
-    int32_t px = 17, py = 15;
-    // Lower peaks until 255 x the sum fits 32 bits (only for very large kernels).
-    while (255 * samples(size->x, px, gx.data()) * samples(size->y, py, gy.data()) > 2147483647) {
-        if (px >= py)
-            --px;
+    // Step k lowers the larger peak k times, one at a time, until 255 x the sum fits 32 bits (only
+    // very large kernels need it). The sum shrinks with every step, so the first step that fits
+    // is found by bisection: a kernel millions of weights long would otherwise pay a pass per step.
+    auto peaksAt = [](int32_t k, int32_t& px, int32_t& py) {
+        px = 17;
+        py = 15;
+        for (int32_t i = 0; i < k; ++i) (px >= py ? px : py) -= 1;
+    };
+    auto fits = [&](int32_t k) {
+        int32_t px, py;
+        peaksAt(k, px, py);
+        return 255 * samples(curve, nx, px, gx) * samples(curve + nx, ny, py, gy) <= 2147483647;
+    };
+    int32_t low = 0, high = 32;  // at step 32 both peaks are 0
+    while (low < high) {
+        const int32_t mid = (low + high) / 2;
+        if (fits(mid))
+            high = mid;
         else
-            --py;
+            low = mid + 1;
     }
+    fits(low);
     Weights w;
-    s = w.make(1, size->x, size->y);
-    if (failed(s)) return s;
-    for (int32_t y = 0; y < size->y; ++y)
-        for (int32_t x = 0; x < size->x; ++x)
-            w.row<uint8_t>(y)[x] =
-                static_cast<uint8_t>(gy[static_cast<std::size_t>(y)] * gx[static_cast<std::size_t>(x)]);
-    return kip_filterConvolveKernel8_setKernel(kernel, w.get());
+    s = w.make(1, nx, ny);
+    if (failed(s)) return c.finish(s);
+    for (int32_t y = 0; y < ny; ++y)
+        for (int32_t x = 0; x < nx; ++x) w.row<uint8_t>(y)[x] = static_cast<uint8_t>(gy[y] * gx[x]);
+    return c.finish(kip_filterConvolveKernel8_setKernel(kernel, w.get()));
 }
 
 extern "C" kip_status kip_filterConvolveKernel16s_setSobel(kip_filterConvolveKernel16s* kernel, uint32_t direction) {
