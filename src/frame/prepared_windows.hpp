@@ -17,6 +17,12 @@ struct PreparedWindows {
     const kimg_windowConst* usedMask() const { return maskUsed ? &mask : nullptr; }
 };
 
+// A bound window of another depth would be read at the wrong pixel width. Checked before the
+// windows are prepared, whose image-mask pre-fill already writes the destination.
+inline bool wrongDepth(const kimg_windowConst* w, int32_t bytesPerPixel) {
+    return w && w->image && w->bytesPerPixel != bytesPerPixel;
+}
+
 // kip_filterInitializeGCRWindow8_ or 16_, and the pixel copy of the same depth.
 using PrepareWindows = decltype(&kip_filterInitializeGCRWindow8_);
 using CopyWindow = kip_status (*)(const kimg_windowConst* source, kimg_window* destination);

@@ -122,6 +122,8 @@ kip_status windowEntry(const kimg_windowConst* source, const kimg_windowConst* m
     if (maskNull) mask = nullptr;
     // Refused before the mask's pre-fill can write the destination; the engines check it again.
     if (params->borderMode != kip_filterBorderTruncated) return kip_errBadMode;
+    if (kip::wrongDepth(source, V::kDepth) || kip::wrongDepth(destination, V::kDepth) || kip::wrongDepth(mask, 1))
+        return kimg_errDepthMismatch;
 
     return kip::runOnPreparedWindows(source, mask, destination, V::prepare, V::copy,
                                      [&](const kip::PreparedWindows& w) { return onPrepared<V>(w, *params, *kernel); });

@@ -8,11 +8,6 @@ using kip::failed;
 namespace kip::rank {
 namespace {
 
-// A bound window or image of another depth would be read at the wrong pixel width.
-bool wrongDepth(const kimg_windowConst* w, int32_t bytesPerPixel) {
-    return w && w->image && w->bytesPerPixel != bytesPerPixel;
-}
-
 template <class V>
 kip_status windowEntry(const kimg_windowConst* source, const kimg_windowConst* mask, const kip_filterRankParams* params,
                        const kip_filterMaskKernel* kernel, const kimg_window* destination) {
