@@ -18,8 +18,8 @@ using kiptest::rect;
 
 namespace {
 
-// Falling back is decided by the low sixteen bits alone; every library code has its name.
-TEST(StatusCodes, FallBackByLowSixteenBitsAndEveryCodeNamed) {
+// Falling back is decided by the low sixteen bits alone. (Names of the codes: the C++ suite.)
+TEST(StatusCodes, FallBackByLowSixteenBits) {
     for (uint32_t low : {0x600u, 0x601u, 0x602u, 0x61Fu}) {
         EXPECT_TRUE(kip_status_isNotAvailable(kip_status(0x80000000u | low))) << std::hex << low;
         EXPECT_TRUE(kip_status_isNotAvailable(kip_status(low))) << "bit 31 is not consulted";
@@ -27,13 +27,6 @@ TEST(StatusCodes, FallBackByLowSixteenBitsAndEveryCodeNamed) {
     }
     for (uint32_t low : {0x5FFu, 0x620u, 0x6A1u, 0x000u, 0xEA1u})
         EXPECT_FALSE(kip_status_isNotAvailable(kip_status(0x80000000u | low))) << std::hex << low;
-    const char* name = nullptr;
-    ASSERT_EQ(kip_status_getName(kip_errMaskWindowMismatch, &name), 0);
-    EXPECT_STREQ(name, "kip_errMaskWindowMismatch");
-    for (uint32_t c = 0x80000ea0u; c <= 0x80000ea7u; ++c) {
-        kip_status_getName(kip_status(c), &name);
-        EXPECT_EQ(std::string(name).rfind("kip_err", 0), 0u) << std::hex << c;
-    }
 }
 
 std::u16string gInhibited;
@@ -130,11 +123,6 @@ TEST(KernelSplit, WorkedExamples) {
     // At x = INT32_MIN the left strip of a null centre is 2^31 wide: it is cut, not lost.
     split(rect(INT32_MIN, 0, 2, 5), rect(INT32_MIN, 0, 2, 5), 3, 3, 0, 0, r);
     EXPECT_TRUE(r[0].width == 0 && r[3] == rect(INT32_MIN, 0, 2, 5)) << r[0] << " " << r[3];
-    // The right margin 0 - INT32_MIN does not fit 32 bits.
-    kstd_rect32 w = rect(0, 0, 10, 1), d = rect(INT32_MIN, 0, INT32_MAX, 1);
-    kstd_pair32 unit{1, 1}, far{INT32_MIN, 0};
-    EXPECT_EQ(kip_filterCommon_gcrRect(&w, &d, &unit, &far, &r[0], &r[1], &r[2], &r[3], &r[4]),
-              kstd_errInvalidArgument);
 }
 
 bool inRect(const kstd_rect32& r, int64_t x, int64_t y) {

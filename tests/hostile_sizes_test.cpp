@@ -2,8 +2,8 @@
 // images at the far ends of the 32-bit plane, neighbourhoods far larger than the image, and
 // images of 1 x N and N x 1. Each gets a clear status or the result the geometry implies.
 #include <climits>
-#include <functional>
 
+#include "support/image_entries.hpp"
 #include "support/test_support.hpp"
 
 using kiptest::rect;
@@ -16,66 +16,17 @@ struct SmallHeap {
     ~SmallHeap() { ksys_memory_setAllocationLimit(0); }
 };
 
-// A filter with a kw x kh rectangular neighbourhood, into an unbound destination.
-struct Family {
-    const char* name;
-    uint32_t depth;
-    std::function<kip_status(const kimg_image& source, int32_t kw, int32_t kh, kimg_image& destination)> apply;
-};
-
-template <class F>
-kip_status withKernel(int32_t kw, int32_t kh, F f) {
-    kip_filterMaskKernel k;
-    const kstd_pair32 size{kw, kh};
-    kip_status s = kip_filterMaskKernel_constructSize(&k, &size);
-    if (kip_status_isFailure(s)) return s;
-    s = f(k);
-    kip_filterMaskKernel_destruct(&k);
-    return s;
-}
-
-std::vector<Family> families() {
-    std::vector<Family> out;
-    for (uint32_t depth : {1u, 2u}) {
-        out.push_back({"rank", depth, [depth](const kimg_image& s, int32_t kw, int32_t kh, kimg_image& d) {
-                           return withKernel(kw, kh, [&](const kip_filterMaskKernel& k) {
-                               const kip_filterRankParams p{1, 0.3};
-                               return (depth == 1 ? kip_filterRank8 : kip_filterRank16)(&s, nullptr, &p, &k, &d);
-                           });
-                       }});
-        out.push_back({"median", depth, [depth](const kimg_image& s, int32_t kw, int32_t kh, kimg_image& d) {
-                           return withKernel(kw, kh, [&](const kip_filterMaskKernel& k) {
-                               const kip_filterMedianParams p{1};
-                               return (depth == 1 ? kip_filterMedian8 : kip_filterMedian16)(&s, nullptr, &p, &k, &d);
-                           });
-                       }});
-        out.push_back({"morphology", depth, [depth](const kimg_image& s, int32_t kw, int32_t kh, kimg_image& d) {
-                           kip_filterMorphologyStructuringElement e;
-                           const kstd_pair32 size{kw, kh};
-                           kip_status st = kip_filterMorphologyStructuringElement_constructSize(&e, &size);
-                           if (kip_status_isFailure(st)) return st;
-                           const kip_filterMorphologyParams p{1};
-                           st = (depth == 1 ? kip_filterMorphology8 : kip_filterMorphology16)(
-                               &s, nullptr, kip_filterMorphologyOpen, &p, &e, &d);
-                           kip_filterMorphologyStructuringElement_destruct(&e);
-                           return st;
-                       }});
-        out.push_back({"local mean", depth, [depth](const kimg_image& s, int32_t kw, int32_t kh, kimg_image& d) {
-                           const kip_pelSubLocalParams p{kw, kh};
-                           return (depth == 1 ? kip_pelSubLocalMean8 : kip_pelSubLocalMean16)(&s, nullptr, &p, &d);
-                       }});
-        out.push_back({"local median", depth, [depth](const kimg_image& s, int32_t kw, int32_t kh, kimg_image& d) {
-                           const kip_pelSubLocalParams p{kw, kh};
-                           return (depth == 1 ? kip_pelSubLocalMedian8 : kip_pelSubLocalMedian16)(&s, nullptr, &p, &d);
-                       }});
-    }
-    out.push_back({"convolve box", 1, [](const kimg_image& s, int32_t kw, int32_t kh, kimg_image& d) {
+// The neighbourhood families, and box convolution beside them.
+std::vector<kiptest::ImageEntry> families() {
+    std::vector<kiptest::ImageEntry> out = kiptest::imageEntries();
+    out.push_back({"convolve box", 1, false,
+                   [](const kiptest::Neighbourhood& n, const kimg_image* s, const kimg_image*, kimg_image* d) {
                        kip_filterConvolveKernel8 k;
                        kip_filterConvolveKernel8_construct(&k);
-                       const kstd_pair32 size{kw, kh};
+                       const kstd_pair32 size{n.width, n.height};
                        kip_status st = kip_filterConvolveKernel8_setBox(&k, &size);
                        const kip_filterConvolveParams p{kip_filterBorderMirrored};
-                       if (!kip_status_isFailure(st)) st = kip_filterConvolve8_8_8(&s, &p, &k, &d);
+                       if (!kip_status_isFailure(st)) st = kip_filterConvolve8_8_8(s, &p, &k, d);
                        kip_filterConvolveKernel8_destruct(&k);
                        return st;
                    }});
@@ -88,9 +39,11 @@ struct Result {
     std::vector<uint16_t> values;
 };
 
-Result run(const Family& f, const kiptest::Image& source, int32_t kw, int32_t kh) {
+// Into an unbound destination, with a kw x kh neighbourhood.
+Result run(const kiptest::ImageEntry& f, const kiptest::Image& source, int32_t kw, int32_t kh) {
     kiptest::Image out;
-    Result r{f.apply(source.img, kw, kh, out.img), {}, {}};
+    const kiptest::Neighbourhood n(kw, kh);
+    Result r{f.call(n, &source.img, nullptr, &out.img), {}, {}};
     if (kiptest::isBound(out.img)) {
         r.window = kiptest::windowOf(out.img);
         r.values = out.values();
@@ -108,8 +61,8 @@ void fill(const kiptest::Image& i, uint32_t seed) {
 // Moved to the far corners of the 32-bit plane, an image filters to the same pixels: no
 // coordinate arithmetic overflows on the way.
 TEST(HostileSizes, FarCornersGiveTheSameResult) {
-    for (const Family& f : families()) {
-        SCOPED_TRACE(std::string(f.name) + (f.depth == 1 ? " 8" : " 16"));
+    for (const kiptest::ImageEntry& f : families()) {
+        SCOPED_TRACE(f.name);
         const kiptest::Image home(f.depth, rect(0, 0, 19, 13));
         fill(home, 3);
         const Result expected = run(f, home, 5, 3);
@@ -131,8 +84,8 @@ TEST(HostileSizes, FarCornersGiveTheSameResult) {
 // clean with neighbourhoods far larger than the image, which then act as the whole line.
 TEST(HostileSizes, LinesAndHugeNeighbourhoods) {
     SmallHeap heap;
-    for (const Family& f : families()) {
-        SCOPED_TRACE(std::string(f.name) + (f.depth == 1 ? " 8" : " 16"));
+    for (const kiptest::ImageEntry& f : families()) {
+        SCOPED_TRACE(f.name);
         for (int32_t n : {1, 2, 37, 300}) {
             const kiptest::Image row(f.depth, rect(4, -2, n, 1));
             fill(row, uint32_t(n));
@@ -145,7 +98,7 @@ TEST(HostileSizes, LinesAndHugeNeighbourhoods) {
                 EXPECT_EQ(a.values, b.values) << n << " " << k;
             }
             // Convolution mirrors at the border, so a longer box is a different filter there.
-            if (std::string(f.name) == "convolve box") continue;
+            if (f.name == "convolve box") continue;
             // On a short, wide image a tall neighbourhood takes whole columns; scratch follows
             // the image, not the neighbourhood.
             if (n == 37) {

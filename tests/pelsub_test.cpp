@@ -38,17 +38,7 @@ struct Api16 {
     static constexpr auto medianFilter = &kip_filterMedianWindow16;
 };
 
-// An image whose window lies inside larger storage, so rows have a stride beyond the width.
-struct Img : kiptest::Image {
-    Img() = default;
-    Img(uint32_t depth, const kstd_rect32& r, int32_t pad = 0) { bind(depth, r, pad); }
-    void bind(uint32_t depth, const kstd_rect32& r, int32_t pad) {
-        const kstd_rect32 storage = rect(r.x - pad, r.y - pad, r.width + 2 * pad, r.height + 2 * pad);
-        uint32_t clipped = 0;
-        ASSERT_EQ(kimg_image_assignNewRect(&img, depth, &storage), 0);
-        kimg_image_setWindowRect(&img, &r, &clipped);
-    }
-};
+using Img = kiptest::Image;
 
 int32_t inhibitHook(const uint16_t*) { return 1; }
 
@@ -277,63 +267,25 @@ TEST(PelsubRows, MatchTablesOnEveryInstructionSet) {
     }
 }
 
-// The rules by example: shrinking boxes, half-up rounding, the masked mean, boxes beyond the
-// window, single precision where it disagrees with exact rounding.
-TEST(PelsubMean, WorkedExamples) {
+// Single precision, as the reference has it: 1001 16-bit pixels summing to 60000 x 1001 + 500 give
+// 60001 where exact rounding gives 60000. Random pixels never land on such a tie.
+TEST(PelsubMean, RoundsTheSinglePrecisionMean) {
     PathGuard guard;
-    auto means = [](uint32_t depth, int32_t width, int32_t height, const std::vector<uint16_t>& px,
-                    kip_pelSubLocalParams p, const std::vector<uint16_t>& maskPx = {}) {
-        std::vector<uint16_t> results[2];
-        for (int path : {0, 3}) {
-            Img src(depth, rect(0, 0, width, height)), mask(1, rect(0, 0, width, height)),
-                out(depth, rect(0, 0, width, height));
-            src.setValues(px);
-            if (!maskPx.empty()) mask.setValues(maskPx);
-            const kimg_window sw = src.window(), mw = mask.window(), ow = out.window();
-            choosePath(path);
-            EXPECT_EQ((depth == 1 ? kip_pelSubLocalMeanRows8_ : kip_pelSubLocalMeanRows16_)(
-                          &sw, maskPx.empty() ? nullptr : &mw, &p, &ow, 0),
-                      path == 3 ? kip_errNotAvailable : 0);
-            if (path == 3) {
-                EXPECT_EQ((depth == 1 ? kip_pelSubLocalMean8_ : kip_pelSubLocalMean16_)(
-                              &sw, maskPx.empty() ? nullptr : &mw, &p, &ow),
-                          0);
-            }
-            choosePath(0);
-            results[path / 3] = out.values();
-        }
-        EXPECT_EQ(results[0], results[1]);
-        return results[0];
-    };
-    // 3 x 3 on 5 x 5: corners keep their value, (2, 0) is the mean of row 0's x = 1..3.
-    std::vector<uint16_t> px(25);
-    for (int i = 0; i < 25; ++i) px[size_t(i)] = uint16_t(i * i % 37);
-    std::vector<uint16_t> m = means(1, 5, 5, px, {3, 3});
-    EXPECT_EQ(m[0], px[0]);
-    EXPECT_EQ(m[24], px[24]);
-    EXPECT_EQ(m[2], uint16_t((px[1] + px[2] + px[3]) / 3.0 + 0.5));
-    EXPECT_EQ(m[6], uint16_t((px[0] + px[1] + px[2] + px[5] + px[6] + px[7] + px[10] + px[11] + px[12]) / 9.0 + 0.5));
-
-    EXPECT_EQ(means(1, 5, 1, {1, 2, 3, 4, 100}, {5, 1}), (std::vector<uint16_t>{1, 2, 22, 36, 100}));
-    // Masked: two selected pixels 2 and 3 around a selected centre give 3; unselected keep theirs.
-    EXPECT_EQ(means(1, 3, 1, {2, 90, 3}, {3, 1}, {1, 0, 1}), (std::vector<uint16_t>{2, 90, 3}));
-    EXPECT_EQ(means(1, 3, 1, {2, 3, 90}, {3, 1}, {1, 1, 0}), (std::vector<uint16_t>{2, 3, 90}));
-
-    // 101 x 101 on 10 x 10: the middle four pixels get 9 x 9 boxes.
-    std::vector<uint16_t> ramp(100);
-    for (int i = 0; i < 100; ++i) ramp[size_t(i)] = uint16_t(i % 10 * 20 + i / 10);
-    m = means(1, 10, 10, ramp, {101, 101});
-    double box = 0;
-    for (int y = 0; y < 9; ++y)
-        for (int x = 0; x < 9; ++x) box += ramp[size_t(y * 10 + x)];
-    EXPECT_EQ(m[44], uint16_t(box / 81 + 0.5));
-
-    // 1001 16-bit pixels summing to 60000 x 1001 + 500: exactly rounded the mean is 60000, in single
-    // precision it is 60000.5 and so 60001.
     std::vector<uint16_t> row(1001, 60000);
     for (int i = 0; i < 500; ++i) row[size_t(i * 2)] = 60001;
-    m = means(2, 1001, 1, row, {1001, 1});
-    EXPECT_EQ(m[500], 60001);
+    Img src(2, rect(0, 0, 1001, 1));
+    src.setValues(row);
+    const kip_pelSubLocalParams p{1001, 1};
+    for (int path : {0, 3}) {
+        Img out(2, rect(0, 0, 1001, 1));
+        const kimg_window sw = src.window(), ow = out.window();
+        choosePath(path);
+        EXPECT_EQ(path == 3 ? kip_pelSubLocalMean16_(&sw, nullptr, &p, &ow)
+                            : kip_pelSubLocalMeanRows16_(&sw, nullptr, &p, &ow, 0),
+                  0);
+        choosePath(0);
+        EXPECT_EQ(out.values()[500], 60001) << "path " << path;
+    }
 }
 
 TEST(PelsubSubtract, ClampsAroundTheOffsetOnEveryInstructionSet) {
@@ -368,28 +320,15 @@ TEST(PelsubSubtract, ClampsAroundTheOffsetOnEveryInstructionSet) {
             ASSERT_EQ(step(&sw, &bw, &bw), 0);  // in place over the background
             choosePath(0);
             EXPECT_EQ(b.values(), expected) << "path " << path << " depth " << depth;
-            if (depth == 1 && width >= 7) {
-                EXPECT_EQ(out.values()[0], 128);
-                EXPECT_EQ(out.values()[1], 138);
-                EXPECT_EQ(out.values()[3], 0);
-                EXPECT_EQ(out.values()[4], 255);
-            }
         }
     }
 }
 
-TEST(PelsubParams, ConstructCopyValidate) {
-    kip_pelSubLocalParams a{7, 9}, b{1, 1}, c;
-    ASSERT_EQ(kip_pelSubLocalParams_construct(&c), 0);
-    EXPECT_TRUE(c.x == 3 && c.y == 3);
-    ASSERT_EQ(kip_pelSubLocalParams_constructCopy(&c, &a), 0);
-    EXPECT_TRUE(c.x == 7 && c.y == 9);
-    ASSERT_EQ(kip_pelSubLocalParams_assign(&b, &a), 0);
-    EXPECT_TRUE(b.x == 7 && b.y == 9);
-    ASSERT_EQ(kip_pelSubLocalParams_reset(&b), 0);
-    EXPECT_TRUE(b.x == 3 && b.y == 3);
-    ASSERT_EQ(kip_pelSubLocalParams_destruct(&c), 0);
-    EXPECT_TRUE(c.x == 3 && c.y == 3);
+TEST(PelsubParams, CopyResetValidate) {
+    kip_pelSubLocalParams a{7, 9}, b{1, 1}, c{1, 1};
+    EXPECT_TRUE(kip_pelSubLocalParams_constructCopy(&b, &a) == 0 && b.x == 7 && b.y == 9);
+    ASSERT_TRUE(kip_pelSubLocalParams_reset(&b) == 0 && kip_pelSubLocalParams_construct(&c) == 0);
+    EXPECT_TRUE(b.x == 3 && b.y == 3 && c.x == 3 && c.y == 3);
     for (int32_t w : {-3, 0, 1, 2, 4, 5, 101}) {
         const kip_pelSubLocalParams p{w, 3}, q{3, w};
         const kip_status want = w >= 1 && w % 2 == 1 ? 0 : kip_errKernelSizeNotOdd;
@@ -455,38 +394,6 @@ TYPED_TEST(PelsubEntry, RefusesBadInputWritingNothing) {
     EXPECT_EQ(kip_pelSubLocalParams_validate(nullptr), kstd_errInvalidArgument);
     EXPECT_EQ(asserts.count(), 4);
     EXPECT_EQ(dst.values(), before);
-}
-
-// Constant images give the offset everywhere, with the mean and the median; 1 x 1 boxes too;
-// unselected pixels give the offset.
-TYPED_TEST(PelsubEntry, OffsetWhereThePixelIsItsBackground) {
-    using A = TypeParam;
-    std::mt19937 rng(10);
-    const uint16_t offset = A::kDepth == 1 ? 128 : 32768;
-    Img flat(A::kDepth, rect(2, 3, 40, 30)), noisy(A::kDepth, rect(2, 3, 40, 30)), mask(1, rect(2, 3, 40, 30));
-    flat.setValues(std::vector<uint16_t>(1200, A::kMax / 3));
-    noisy.fillRandom(rng);
-    const std::vector<uint16_t> all(1200, offset);
-    const kip_pelSubLocalParams big{31, 7}, unit{1, 1};
-    using Entry =
-        kip_status (*)(const kimg_imageConst*, const kimg_imageConst*, const kip_pelSubLocalParams*, kimg_image*);
-    const struct {
-        Entry entry;
-        const Img& source;
-        const Img* mask;
-        const kip_pelSubLocalParams& box;
-    } cases[] = {{A::filter, flat, nullptr, big}, {A::filter, noisy, nullptr, unit}, {A::filter, noisy, &mask, big},
-                 {A::median, flat, nullptr, big}, {A::median, noisy, &mask, big},    {A::median, noisy, nullptr, unit}};
-    for (int path : {0, 3})
-        for (const auto& c : cases) {
-            Img out;
-            choosePath(path);
-            const kip_status s = c.entry(&c.source.img, c.mask ? &c.mask->img : nullptr, &c.box, &out.img);
-            choosePath(0);
-            ASSERT_EQ(s, 0);
-            EXPECT_EQ(out.values(), all) << "case " << &c - cases << " path " << path;
-            EXPECT_EQ(kiptest::windowOf(out.img), rect(2, 3, 40, 30));
-        }
 }
 
 // Every allocation of the entries failed in turn: the failure comes back, a bound destination

@@ -40,9 +40,17 @@ int faultSweep(const std::function<kip_status()>& op, const std::function<void(k
 }
 
 Image::Image() { kimg_image_constructUnbound(&img); }
-Image::Image(uint32_t depth, const kstd_rect32& r) {
+Image::Image(uint32_t depth, const kstd_rect32& r, int32_t pad) {
     kimg_image_constructUnbound(&img);
-    EXPECT_EQ(kimg_image_assignNewRect(&img, depth, &r), 0);
+    bind(depth, r, pad);
+}
+void Image::bind(uint32_t depth, const kstd_rect32& r, int32_t pad) {
+    const kstd_rect32 storage{r.x - pad, r.y - pad, r.width + 2 * pad, r.height + 2 * pad};
+    uint32_t clipped = 0;
+    EXPECT_EQ(kimg_image_assignNewRect(&img, depth, &storage), 0);
+    if (pad) {
+        EXPECT_EQ(kimg_image_setWindowRect(&img, &r, &clipped), 0);
+    }
 }
 Image::~Image() { kimg_image_destruct(&img); }
 kimg_window Image::window() const {

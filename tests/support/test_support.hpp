@@ -32,11 +32,14 @@ int faultSweep(const std::function<kip_status()>& op,
 // Owning image handle for tests.
 struct Image {
     kimg_image img;
-    Image();                                      // unbound
-    Image(uint32_t depth, const kstd_rect32& r);  // zeroed pixels covering r
+    Image();  // unbound
+    // Zeroed pixels covering r, in storage pad pixels larger on every side (rows then have a
+    // stride beyond the width).
+    Image(uint32_t depth, const kstd_rect32& r, int32_t pad = 0);
     ~Image();
     Image(const Image&) = delete;
     Image& operator=(const Image&) = delete;
+    void bind(uint32_t depth, const kstd_rect32& r, int32_t pad = 0);  // as the constructor
     kimg_window window() const;
     void* at(int32_t x, int32_t y) const;  // client coordinates
     std::vector<uint16_t> values() const;  // window pixels, row by row

@@ -81,13 +81,43 @@ Raster randomRaster(int32_t w, int32_t h, int bits, unsigned seed) {
     return r;
 }
 
+template <class T, class R>
+auto& pixelsOf(R& r) {
+    if constexpr (sizeof(T) == 1)
+        return r.grey8;
+    else
+        return r.grey16;
+}
+
+// The raster's pixels as a library image, without a copy.
+template <class T>
+kip::image<const T> wrap(const Raster& r) {
+    return kip::image<const T>::wrap(std::span<const T>(pixelsOf<T>(r)), r.width, r.height);
+}
+
+// A library result as the raster kipf writes for it.
+template <class T>
+Raster rasterOf(const kip::image<T>& image) {
+    auto v = image.view();
+    Raster out = Raster::make(v.width(), v.height(), 8 * int(sizeof(T)));
+    auto& px = pixelsOf<T>(out);
+    for (int32_t y = 0; y < v.height(); ++y)
+        for (int32_t x = 0; x < v.width(); ++x) px[std::size_t(y * v.width() + x)] = v(x, y);
+    return out;
+}
+
+// f(T{}) with T the pixel type of a raster of the given depth.
+template <class F>
+auto byDepth(int bits, F f) {
+    return bits == 8 ? f(uint8_t{}) : f(uint16_t{});
+}
+
 // What the library gives on the raster's pixels, encoded as kipf writes it; no weights: a box.
 template <class W = uint8_t>
 Raster expected(const Raster& in, int32_t kw, int32_t kh, std::vector<W> weights = {},
                 kip::convolve_border mode = kip::convolve_border::mirrored, bool offset8 = false) {
     if (weights.empty()) weights.assign(size_t(kw * kh), 1);
-    auto src = kip::image<const uint8_t>::wrap(std::span<const uint8_t>(in.grey8), in.width, in.height);
-    auto result = kip::convolve(src, kip::kernel<W>(kw, kh, weights), mode);
+    auto result = kip::convolve(wrap<uint8_t>(in), kip::kernel<W>(kw, kh, weights), mode);
     auto v = result.view();
     Raster out = Raster::make(v.width(), v.height(), sizeof(W) == 2 && !offset8 ? 16 : 8);
     for (int32_t y = 0; y < v.height(); ++y)
@@ -178,53 +208,28 @@ TEST_F(Kipf, FlattenWritesWhatTheLibraryComputes) {
         kipf::writeImage(path("in.png"), in);
         ASSERT_EQ(run("flatten --size 7x5 in.png whole.png").status, 0);
         ASSERT_EQ(run("flatten --mean --size 9 --roi 4,3,20,11 in.png roi.png").status, 0);
-        Raster whole = kipf::readImage(path("whole.png")), roi = kipf::readImage(path("roi.png"));
-        ASSERT_EQ(whole.bits, bits);
-        Raster part = Raster::make(20, 11, bits);
-        for (int32_t y = 0; y < 11; ++y)
-            for (int32_t x = 0; x < 20; ++x) {
-                const std::size_t from = std::size_t((y + 3) * 33 + x + 4), to = std::size_t(y * 20 + x);
-                if (bits == 8)
-                    part.grey8[to] = in.grey8[from];
-                else
-                    part.grey16[to] = in.grey16[from];
-            }
-        auto flat = [](const Raster& r, kip::neighbourhood n) {
-            Raster out = Raster::make(r.width, r.height, r.bits);
-            if (r.bits == 8) {
-                auto v =
-                    kip::subtract_local_mean(kip::image<const uint8_t>::wrap(std::span(r.grey8), r.width, r.height), n);
-                for (int32_t y = 0; y < r.height; ++y)
-                    for (int32_t x = 0; x < r.width; ++x) out.grey8[std::size_t(y * r.width + x)] = v.view()(x, y);
-            } else {
-                auto v = kip::subtract_local_mean(
-                    kip::image<const uint16_t>::wrap(std::span(r.grey16), r.width, r.height), n);
-                for (int32_t y = 0; y < r.height; ++y)
-                    for (int32_t x = 0; x < r.width; ++x) out.grey16[std::size_t(y * r.width + x)] = v.view()(x, y);
-            }
-            return out;
-        };
-        expectSame(whole, flat(in, {7, 5}));
-        const Raster partFlat = flat(part, {9, 9});
-        for (int32_t y = 0; y < 21; ++y)
-            for (int32_t x = 0; x < 33; ++x) {
-                const std::size_t at = std::size_t(y * 33 + x);
-                const bool inRoi = x >= 4 && x < 24 && y >= 3 && y < 14;
-                const std::size_t p = inRoi ? std::size_t((y - 3) * 20 + x - 4) : 0;
-                if (bits == 8)
-                    EXPECT_EQ(roi.grey8[at], inRoi ? partFlat.grey8[p] : in.grey8[at]) << x << "," << y;
-                else
-                    EXPECT_EQ(roi.grey16[at], inRoi ? partFlat.grey16[p] : in.grey16[at]) << x << "," << y;
-            }
+        const Raster roi = kipf::readImage(path("roi.png"));
+        byDepth(bits, [&](auto zero) {
+            using T = decltype(zero);
+            expectSame(kipf::readImage(path("whole.png")), rasterOf(kip::subtract_local_mean(wrap<T>(in), {7, 5})));
+            const std::vector<T>& px = pixelsOf<T>(in);
+            std::vector<T> part;
+            for (int32_t y = 3; y < 14; ++y)
+                part.insert(part.end(), &px[std::size_t(y * 33 + 4)], &px[std::size_t(y * 33 + 24)]);
+            const auto flat =
+                kip::subtract_local_mean(kip::image<const T>::wrap(std::span<const T>(part), 20, 11), {9, 9});
+            for (int32_t y = 0; y < 21; ++y)
+                for (int32_t x = 0; x < 33; ++x) {
+                    const bool inRoi = x >= 4 && x < 24 && y >= 3 && y < 14;
+                    const std::size_t at = std::size_t(y * 33 + x);
+                    EXPECT_EQ(pixelsOf<T>(roi)[at], inRoi ? flat.view()(x - 4, y - 3) : px[at]) << x << "," << y;
+                }
+        });
     }
     Raster in = randomRaster(40, 30, 8, 8);
     kipf::writeImage(path("in.png"), in);
     ASSERT_EQ(run("flatten --median --size 5x3 in.png med.png").status, 0);
-    auto med = kip::subtract_local_median(kip::image<const uint8_t>::wrap(std::span(in.grey8), 40, 30), {5, 3});
-    Raster want = Raster::make(40, 30, 8);
-    for (int32_t y = 0; y < 30; ++y)
-        for (int32_t x = 0; x < 40; ++x) want.grey8[std::size_t(y * 40 + x)] = med.view()(x, y);
-    expectSame(kipf::readImage(path("med.png")), want);
+    expectSame(kipf::readImage(path("med.png")), rasterOf(kip::subtract_local_median(wrap<uint8_t>(in), {5, 3})));
     EXPECT_EQ(run("flatten --mean --median in.png both.png").status, 2);
     EXPECT_EQ(run("flatten --size 4 in.png bad.png").status, 2);
 }
@@ -240,22 +245,11 @@ TEST_F(Kipf, MedianWritesWhatTheLibraryComputes) {
         Raster in = randomRaster(25, 19, bits, 9);
         kipf::writeImage(path("in.png"), in);
         ASSERT_EQ(run("median --size 5x3 --shape cross --mask mask.png --threads 3 in.png out.png").status, 0);
-        Raster out = kipf::readImage(path("out.png"));
-        ASSERT_EQ(out.bits, bits);
-        auto m = kip::image<const uint8_t>::wrap(std::span<const uint8_t>(mask.grey8), 25, 19);
-        if (bits == 8) {
-            auto src = kip::image<const uint8_t>::wrap(std::span<const uint8_t>(in.grey8), 25, 19);
-            kip::image<uint8_t> want;
-            kip::median(src, m, kernel, want);
-            for (int32_t y = 0; y < 19; ++y)
-                for (int32_t x = 0; x < 25; ++x) EXPECT_EQ(out.grey8[std::size_t(y * 25 + x)], want.view()(x, y));
-        } else {
-            auto src = kip::image<const uint16_t>::wrap(std::span<const uint16_t>(in.grey16), 25, 19);
-            kip::image<uint16_t> want;
-            kip::median(src, m, kernel, want);
-            for (int32_t y = 0; y < 19; ++y)
-                for (int32_t x = 0; x < 25; ++x) EXPECT_EQ(out.grey16[std::size_t(y * 25 + x)], want.view()(x, y));
-        }
+        byDepth(bits, [&](auto zero) {
+            kip::image<decltype(zero)> want;
+            kip::median(wrap<decltype(zero)>(in), wrap<uint8_t>(mask), kernel, want);
+            expectSame(kipf::readImage(path("out.png")), rasterOf(want));
+        });
     }
     EXPECT_EQ(run("median --shape star in.png bad.png").status, 2);
     EXPECT_EQ(run("median --size 4x3 in.png bad.png").status, 2);
