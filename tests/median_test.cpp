@@ -492,6 +492,12 @@ TEST(MedianFilter, BadInput) {
     EXPECT_EQ(kip_filterMedian8(&none.img, nullptr, &good, &k.k, &dst.img), kip_errImageUnbound);
     Img wrongMask(1, rect(1, 0, 20, 10), 0);
     EXPECT_EQ(kip_filterMedian8(&src.img, &wrongMask.img, &good, &k.k, &dst.img), kip_errMaskWindowMismatch);
+    // Windows of the wrong depth, the mask among them, are refused before the mask's pre-fill.
+    Img mask16(2, rect(0, 0, 20, 10), 0), src16(2, rect(0, 0, 20, 10), 0);
+    const kimg_window m16 = mask16.window(), s16 = src16.window();
+    EXPECT_EQ(kip_filterMedianWindow8(&sw, &m16, &good, &k.k, &dw), kimg_errDepthMismatch);
+    EXPECT_EQ(kip_filterMedianWindow8(&s16, &mw, &good, &k.k, &dw), kimg_errDepthMismatch);
+    EXPECT_EQ(kip_filterMedianWindow16(&sw, nullptr, &good, &k.k, &dw), kimg_errDepthMismatch);
     EXPECT_EQ(dst.values(), before);
     // A null mask window is no mask; disjoint windows write nothing.
     EXPECT_EQ(kip_filterMedianWindow8(&sw, &unbound, &good, &k.k, &dw), 0);
