@@ -18,6 +18,11 @@ struct V {
     static Vec greaterThan(Vec a, Vec b) { return _mm256_cmpgt_epi16(a, b); }
     static Vec splat(uint32_t v) { return _mm256_set1_epi16(static_cast<int16_t>(v)); }
     static Vec one() { return _mm256_set1_epi16(1); }
+    static Vec mulLow(Vec a, Vec b) { return _mm256_mullo_epi16(a, b); }
+    template <int n>
+    static Vec shiftRight(Vec a) {
+        return _mm256_srli_epi16(a, n);
+    }
     static Vec widen(const uint8_t* p) {
         return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
     }

@@ -30,6 +30,11 @@ struct V {
     static Vec greaterThan(Vec a, Vec b) { return _mm_cmpgt_epi16(a, b); }
     static Vec splat(uint32_t v) { return _mm_load_si128(reinterpret_cast<const __m128i*>(kSplats[v].data())); }
     static Vec one() { return _mm_set1_epi16(1); }
+    static Vec mulLow(Vec a, Vec b) { return _mm_mullo_epi16(a, b); }
+    template <int n>
+    static Vec shiftRight(Vec a) {
+        return _mm_srli_epi16(a, n);
+    }
     static Vec widen(const uint8_t* p) {
         return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), _mm_setzero_si128());
     }

@@ -4,7 +4,8 @@
 //
 // V provides: Vec, kLanes (16-bit lanes per Vec), load/store (any alignment), add, sub, and,
 // greaterThan (signed 16-bit compare, all-ones lanes where true), splat (a grey value in every
-// lane), one (1 in every lane) and widen (kLanes bytes as 16-bit lanes).
+// lane), one (1 in every lane), widen (kLanes bytes as 16-bit lanes), mulLow (the low 16 bits of
+// lane products) and shiftRight (a logical shift of every lane).
 //
 // The membership of strip lane j for the t-th swept column is read from the table at offset
 // S + kernelWidth - initialRun - t; the table holds at most S ones, so for kernels of S columns or
@@ -126,21 +127,39 @@ void scatter(const ScatterRow& r) {
     const int32_t members = r.members;
     const P* const leaving = static_cast<const P*>(r.leaving);
     const P* const entering = static_cast<const P*>(r.entering);
+    // Bin-major addresses, bin * S + column, computed a vector at a time.
+    Lanes<N> column;
+    {
+        alignas(64) uint16_t lanes[S];
+        for (int j = 0; j < S; ++j) lanes[j] = static_cast<uint16_t>(j);
+        for (int i = 0; i < N; ++i) column.v[i] = V::load(lanes + i * V::kLanes);
+    }
+    const auto stride = V::splat(S);
+    alignas(64) uint16_t leaveAt[S];
+    alignas(64) uint16_t enterAt[S];
     for (int32_t m = 0; m < members; ++m) {
         const P* a = Remove ? leaving + columns[m] : nullptr;
         const P* b = Add ? entering + columns[m] : nullptr;
         for (int i = 0; i < N; ++i) {
             typename V::Vec delta;
-            if constexpr (Remove) delta = V::greaterThan(levelUp.v[i], valuesAt(a + i * V::kLanes));
+            if constexpr (Remove) {
+                const auto va = valuesAt(a + i * V::kLanes);
+                delta = V::greaterThan(levelUp.v[i], va);
+                V::store(leaveAt + i * V::kLanes, V::add(V::mulLow(va, stride), column.v[i]));
+            }
             if constexpr (Add) {
-                const auto ge = V::greaterThan(levelUp.v[i], valuesAt(b + i * V::kLanes));
+                const auto vb = valuesAt(b + i * V::kLanes);
+                const auto ge = V::greaterThan(levelUp.v[i], vb);
                 delta = Remove ? V::sub(delta, ge) : V::sub(V::splat(0), ge);
+                // The bins of entering left-out values, as enteringBin has them.
+                const auto bin = sizeof(P) == 1 ? vb : V::add(vb, V::and_(V::template shiftRight<6>(vb), V::splat(4)));
+                V::store(enterAt + i * V::kLanes, V::add(V::mulLow(bin, stride), column.v[i]));
             }
             count.v[i] = V::add(count.v[i], delta);
         }
         for (int j = 0; j < S; ++j) {
-            if constexpr (Remove) --histogram[uint32_t{a[j]} * S + j];
-            if constexpr (Add) ++histogram[enteringBin<P>(b[j]) * S + j];
+            if constexpr (Remove) --histogram[leaveAt[j]];
+            if constexpr (Add) ++histogram[enterAt[j]];
         }
     }
     for (int i = 0; i < N; ++i) V::store(r.countsAtOrBelow + i * V::kLanes, count.v[i]);
