@@ -21,11 +21,12 @@ namespace {
 // square root of the neighbourhood's size (the level of n pixels moves about that much less than
 // one pixel does), against 256 levels. The two-level histograms pay twice on every update to cross
 // such moves in strides; where the level creeps, the flat bins are cheaper. Measured at one thread
-// on 4096 x 4096, flat against two-level: the full-range scene (step about 1000) runs alike at
-// 5 x 5 and a tenth faster flat at 15 x 15 and on the radius-7 disk; 12-bit noise (step 1365)
-// alike at 5 x 5 and a tenth faster flat at 15 x 15; full-range noise (step 21845) three times
-// faster in two levels at 5 x 5, a fifth at 15 x 15 and twice on the disk. A step alone (the rule
-// this replaces, two levels from a step of 256) sent the full-range scene to two levels.
+// on 4096 x 4096 (a shared machine: a tenth is within its noise), flat against two-level: the
+// full-range scene (step about 1000) runs alike at 5 x 5 and on the radius-7 disk and a tenth
+// faster flat at 15 x 15; 12-bit noise (step 1365) alike at 5 x 5 and a tenth to a fifth faster
+// flat at 15 x 15; full-range noise (step 21845) three times faster in two levels at 5 x 5, a
+// fifth at 15 x 15 and twice on the disk. A step alone (two levels from a step of 256) sent the
+// full-range scene and 12-bit noise to two levels.
 template <class Pixel>
 bool levelsJumpFar(const kimg_windowConst& source, int64_t neighbourhood) {
     constexpr double kFarMove = 256.0;
