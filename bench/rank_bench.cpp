@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "kip/kip.h"
+#include "rank/rank_internal.hpp"
 #include "rank/rect_fast.hpp"
 #include "scene.hpp"
 
@@ -140,6 +141,55 @@ void kipRankEntry(benchmark::State& state) {
     kimg_image_destruct(&source);
 }
 
+// The 8-bit masked fast path on a disk with each instruction set forced in turn. Arguments:
+// kernel side, image (0 scene, 1 noise), instruction set (as kIsaMasks).
+void kipRankMaskedFast(benchmark::State& state) {
+    const kstd_rect32 whole{0, 0, kSide, kSide};
+    kimg_image source, destination;
+    kimg_image_constructWrap(&source, 1, &whole, kSide, const_cast<uint8_t*>(image(state.range(1)).data()));
+    kimg_image_construct(&destination, 1, kSide, kSide);
+    kimg_window s, d;
+    kimg_window_init(&s, &source);
+    kimg_window_init(&d, &destination);
+    kip_filterMaskKernel kernel = makeKernel(int32_t(state.range(0)), 1);
+    ksys_cpuinfo_setFeatureMask(kIsaMasks[state.range(2)]);
+    kip_status status = 0;
+    for (auto _ : state) {
+        if (status == 0) status = kip_filterRankMaskedFast8_(&s, 0.5, &kernel, &d);
+        benchmark::ClobberMemory();
+    }
+    ksys_cpuinfo_setFeatureMask(0xFFFFFFFFu);
+    if (status != 0) state.SkipWithError("kip failed");
+    setRate(state);
+    kip_filterMaskKernel_destruct(&kernel);
+    kimg_image_destruct(&destination);
+    kimg_image_destruct(&source);
+}
+
+// The two 16-bit rectangular engines the entry chooses between, called directly. Arguments:
+// kernel side, image (as image16), engine (0 flat bins, 1 two-level).
+void kipRank16Engine(benchmark::State& state) {
+    const int32_t side = int32_t(state.range(0));
+    const kstd_rect32 whole{0, 0, kSide, kSide};
+    kimg_image source, destination;
+    kimg_image_constructWrap(&source, 2, &whole, kSide, const_cast<uint16_t*>(image16(state.range(1)).data()));
+    kimg_image_construct(&destination, 2, kSide, kSide);
+    kimg_window s, d;
+    kimg_window_init(&s, &source);
+    kimg_window_init(&d, &destination);
+    const kstd_pair32 size{side, side};
+    const auto engine = state.range(2) ? &kip_filterRankRectTwoLevel16_ : &kip_filterRankRect16_;
+    kip_status status = 0;
+    for (auto _ : state) {
+        if (status == 0) status = engine(&s, 0.5, &size, &d);
+        benchmark::ClobberMemory();
+    }
+    if (status != 0) state.SkipWithError("kip failed");
+    setRate(state);
+    kimg_image_destruct(&destination);
+    kimg_image_destruct(&source);
+}
+
 #if defined(KIP_BENCH_OPENCV)
 void opencvMedian(benchmark::State& state) {
     cv::setNumThreads(1);
@@ -180,6 +230,22 @@ void entryCases(benchmark::internal::Benchmark* b) {
     b->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 }
 
+void maskedCases(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"size", "noise", "isa"});
+    for (int64_t picture : {0, 1})
+        for (int64_t n : {15, 31})
+            for (int64_t isa : {0, 1}) b->Args({n, picture, isa});
+    b->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+}
+
+void engine16Cases(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"size", "image", "twoLevel"});
+    for (int64_t picture : {0, 1, 2, 3})
+        for (int64_t n : {5, 15})
+            for (int64_t twoLevel : {0, 1}) b->Args({n, picture, twoLevel});
+    b->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+}
+
 [[maybe_unused]] void peerCases(benchmark::internal::Benchmark* b) {
     b->ArgNames({"size", "pct", "noise"});
     for (int64_t picture : {0, 1})
@@ -191,6 +257,8 @@ void entryCases(benchmark::internal::Benchmark* b) {
 
 BENCHMARK(kipRankRect)->Name("rank8_rect_fast/kip")->Apply(kipCases);
 BENCHMARK(kipRankEntry)->Name("rank_entry/kip")->Apply(entryCases);
+BENCHMARK(kipRankMaskedFast)->Name("rank8_masked_fast/kip")->Apply(maskedCases);
+BENCHMARK(kipRank16Engine)->Name("rank16_engine/kip")->Apply(engine16Cases);
 #if defined(KIP_BENCH_OPENCV)
 BENCHMARK(opencvMedian)->Name("median8/opencv")->Apply(peerCases);
 #endif

@@ -147,7 +147,9 @@ TEST(RankMaskedFast, MatchesGeneralEngineOnEveryInstructionSet) {
         const uint32_t mask = forced[iter % 3];
         const bool imageMask = iter % 2 != 0;
         const int32_t kw = 1 + 2 * below(rng, iter % 4 == 0 ? 31 : 9), kh = 1 + 2 * below(rng, 11);
-        const int32_t w = 1 + below(rng, iter % 5 == 0 ? 200 : 50), h = 1 + below(rng, 24);
+        // Wide bands give strips away from the border, where sparse kernel rows (disks, crosses)
+        // are updated position by position.
+        const int32_t w = 1 + below(rng, iter % 5 < 2 ? 200 : 50), h = 1 + below(rng, 24);
         Band b(rng, 1, w, h, below(rng, kh / 2 + 1), below(rng, kh / 2 + 1), imageMask);
         const Kernel kernel(kw, kh, randomKernelMask(rng, kw, kh));
         const double p = randomPercentile(rng, kernel.members);

@@ -25,6 +25,21 @@ struct SweepRow {
 
 using SweepFn = void (*)(const SweepRow& row);
 
+// The update of a kernel row with few positions, one position at a time over all S strip columns:
+// the leaving and entering pixels of strip column j for position i lie at leaving[columns[i] + j]
+// and entering[columns[i] + j] (values as for the sweeps), all within the row.
+struct ScatterRow {
+    int32_t members;
+    const int32_t* columns;
+    const void* leaving;
+    const void* entering;
+    uint16_t* histogram;
+    const int16_t* levels;
+    uint16_t* countsAtOrBelow;
+};
+
+using ScatterFn = void (*)(const ScatterRow& row);
+
 struct SweepIsa {
     // Strip widths: narrow below wideFrom kernel columns, wide from there on.
     int32_t narrow;
@@ -33,6 +48,8 @@ struct SweepIsa {
     // The sweep for a strip width, the remove/add pair and the value type (16-bit values when
     // wideValues); null for widths the set lacks.
     SweepFn (*sweepFor)(int32_t stripWidth, bool remove, bool add, bool wideValues);
+    // The same for the position-at-a-time update.
+    ScatterFn (*scatterFor)(int32_t stripWidth, bool remove, bool add, bool wideValues);
 };
 
 // The widest strip any set uses. (AVX-512BW strips of 32 and 64 columns measured slower than AVX2's

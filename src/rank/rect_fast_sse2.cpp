@@ -30,6 +30,14 @@ struct V {
     static Vec greaterThan(Vec a, Vec b) { return _mm_cmpgt_epi16(a, b); }
     static Vec splat(uint32_t v) { return _mm_load_si128(reinterpret_cast<const __m128i*>(kSplats[v].data())); }
     static Vec one() { return _mm_set1_epi16(1); }
+    static Vec mulLow(Vec a, Vec b) { return _mm_mullo_epi16(a, b); }
+    template <int n>
+    static Vec shiftRight(Vec a) {
+        return _mm_srli_epi16(a, n);
+    }
+    static Vec widen(const uint8_t* p) {
+        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), _mm_setzero_si128());
+    }
 };
 
 #include "rank/rect_fast_sweep.hpp"
@@ -47,17 +55,30 @@ SweepFn sweepFor(int32_t stripWidth, bool remove, bool add, bool wideValues) {
     }
 }
 
+ScatterFn scatterFor(int32_t stripWidth, bool remove, bool add, bool wideValues) {
+    switch (stripWidth) {
+        case 16:
+            return scatterOfWidth<2>(remove, add, wideValues);
+        case 24:
+            return scatterOfWidth<3>(remove, add, wideValues);
+        case 32:
+            return scatterOfWidth<4>(remove, add, wideValues);
+        default:
+            return nullptr;
+    }
+}
+
 }  // namespace
 
 namespace kip::rank {
-const SweepIsa kSweepSse2 = {16, 24, 48, &sweepFor};
+const SweepIsa kSweepSse2 = {16, 24, 48, &sweepFor, &scatterFor};
 }
 
 #else
 
 namespace kip::rank {
 // Not built for x86-64: no sweeps; the driver never selects them.
-const SweepIsa kSweepSse2 = {0, 0, 0, nullptr};
+const SweepIsa kSweepSse2 = {0, 0, 0, nullptr, nullptr};
 }  // namespace kip::rank
 
 #endif
