@@ -85,8 +85,8 @@ KIP_API kip_status kip_filterRankWindow16(const kimg_windowConst* source, const 
    share memory with the source or the mask. Dispatches to the optimised rectangular path, the
    rectangular engine or the masked-kernel engine; optimised engines of the same results (8-bit
    masked kernels, with or without image mask: "kip_filterRank8_masked"; 16-bit two-level
-   histograms, on data whose values jump far between rows: "kip_filterRank16_twoLevel") go first
-   unless the inhibit hook answers for their label. borderMode must be 1
+   histograms, where values jump far between rows for the neighbourhood's size:
+   "kip_filterRank16_twoLevel") go first unless the inhibit hook answers for their label. borderMode must be 1
    (kip_errBadMode); windows of another depth give kimg_errDepthMismatch; mismatched geometry goes to the assertion
    handler. Safe to call from several threads at once on disjoint destinations. */
 KIP_API kip_status kip_filterRankWindow8PostGCR(const kimg_windowConst* source, const kimg_windowConst* imageMask,
