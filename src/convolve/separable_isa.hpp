@@ -31,7 +31,7 @@ struct SeparableRow {
 struct SeparableIsa {
     // out[c] = taps[0] * rows[0][c] + ... + taps[count - 1] * rows[count - 1][c] - bias, modulo
     // 2^16, for 0 <= c < n; the caller keeps the true value within int16, so it is exact. With
-    // symmetric (count odd), rows j and count - 1 - j share taps[j] and are added first.
+    // symmetric, rows j and count - 1 - j share taps[j] and are added first.
     void (*vertical)(const uint8_t* const* rows, const int16_t* taps, int32_t count, int32_t symmetric, int16_t bias,
                      int32_t n, int16_t* out);
     void (*row8)(const SeparableRow& row, uint8_t* out);
