@@ -9,8 +9,10 @@
 
 #if defined(__GNUC__) && !defined(__clang__)
 // GCC 12's AVX-512 intrinsics start from a deliberately undefined register and then warn about
-// it once inlined (its bug 105593); the files that include this policy hold nothing else.
+// it once inlined (its bug 105593), as maybe or as certainly uninitialized depending on the
+// inlining; the files that include this policy hold nothing else.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 
 namespace kip::convolve::avx512 {

@@ -9,9 +9,10 @@
 namespace kip::convolve {
 
 // One destination row of the horizontal pass. v holds the vertical pass's column sums minus a
-// bias, one int16 per span column, readable up to max(width, kSeparableBlock) + 2 * pairCount;
+// bias, one int16 per span column, readable up to max(width, kSeparableBlock) + 2 * pairCount,
+// for each of parts parts of the column factor (part g at v + g * partStride);
 // weights[k] packs the turned row factor's taps 2k (low half) and 2k + 1. The sum over the taps
-// plus constant is the general loop's accumulator (mod 2^32), divided as Division says.
+// and the parts plus constant is the general loop's accumulator (mod 2^32), divided as Division says.
 //
 // Column factors too large for 16-bit sums use the wide form instead: v32 holds the exact column
 // sums (mod 2^32), weights the turned row factor's pairCount taps one to an int32.
@@ -20,6 +21,8 @@ struct SeparableRow {
     const int32_t* v32;
     const int32_t* weights;
     int32_t pairCount;
+    int32_t parts;
+    int32_t partStride;
     int32_t width;
     int32_t constant;
     int32_t useFloat;

@@ -24,21 +24,23 @@ struct SeparableKernels {
 
     // The sums over the row factor's taps for pixels x, x + 2, ... (even) and x + 1, x + 3, ...
     // (odd): 32-bit lanes read from v hold neighbouring pairs, so no unpacking is needed.
-    // Both start from the constant.
-    template <int P>
+    // Both start from the constant. Parts: 1, or 0 for row.parts.
+    template <int P, int Parts>
     [[gnu::always_inline]] static inline void taps(const SeparableRow& row, I constant, int32_t x, I& even, I& odd) {
-        const int32_t pairs = P > 0 ? P : row.pairCount;
-        const int16_t* v = row.v + x;
+        const int32_t pairs = P > 0 ? P : row.pairCount, parts = Parts > 0 ? Parts : row.parts;
         even = constant;
         odd = constant;
-        for (int32_t k = 0; k < pairs; ++k) {
-            const I w = V::set32(row.weights[k]);
-            even = V::add32(even, V::madd16(V::load(v + 2 * k), w));
-            odd = V::add32(odd, V::madd16(V::load(v + 2 * k + 1), w));
+        for (int32_t g = 0; g < parts; ++g) {
+            const int16_t* v = row.v + x + ptrdiff_t{g} * row.partStride;
+            for (int32_t k = 0; k < pairs; ++k) {
+                const I w = V::set32(row.weights[k]);
+                even = V::add32(even, V::madd16(V::load(v + 2 * k), w));
+                odd = V::add32(odd, V::madd16(V::load(v + 2 * k + 1), w));
+            }
         }
     }
 
-    template <bool Float, class Out>
+    template <bool Float, int Parts, class Out>
     static void rowOut(const SeparableRow& row, Out* out) {
         const typename D::Divisor d = D::make(row.reciprocal, row.magic, row.shift);
         const I constant = V::set32(row.constant);
@@ -46,7 +48,7 @@ struct SeparableKernels {
         withFixedWidth<1, 2, 3, 4, 5, 6, 7, 8>(row.pairCount, [&](auto pairs) {
             forEachBlock<kBlock>(row.width, out, [&](int32_t x, Out* o) {
                 I even, odd;
-                taps<decltype(pairs)::value>(row, constant, x, even, odd);
+                taps<decltype(pairs)::value, Parts>(row, constant, x, even, odd);
                 V::storeWords(V::words(D::template quotient<kSigned, Float>(even, d),
                                        D::template quotient<kSigned, Float>(odd, d)),
                               o);
@@ -54,12 +56,20 @@ struct SeparableKernels {
         });
     }
 
+    template <bool Float, class Out>
+    static void rowParts(const SeparableRow& row, Out* out) {
+        if (row.parts == 1)
+            rowOut<Float, 1>(row, out);
+        else
+            rowOut<Float, 0>(row, out);
+    }
+
     template <class Out>
     static void row(const SeparableRow& row, Out* out) {
         if (row.useFloat)
-            rowOut<true>(row, out);
+            rowParts<true>(row, out);
         else
-            rowOut<false>(row, out);
+            rowParts<false>(row, out);
     }
     static void row8(const SeparableRow& r, uint8_t* out) { row(r, out); }
     static void row16(const SeparableRow& r, int16_t* out) { row(r, out); }
