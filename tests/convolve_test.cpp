@@ -239,7 +239,8 @@ TEST(ConvolveRandom, EveryPathAgreesAtThePlanesEdges) {
 }
 
 // Weights K[j][i] = column[j] * row[i] of random integer factors. Styles: 0 small factors, 1 factors
-// as large as the weights allow, 2 one weight everywhere (small or extreme).
+// as large as the weights allow, 2 one weight everywhere (small or extreme), 3 and 4 as 0 and 1 with
+// each factor a symmetric run of random length (odd or even) somewhere among zeros.
 template <class A>
 std::vector<int32_t> rankOneWeights(std::mt19937& rng, int32_t kw, int32_t kh, int style) {
     const int32_t limit = A::kSigned ? 32767 : 255;
@@ -248,11 +249,17 @@ std::vector<int32_t> rankOneWeights(std::mt19937& rng, int32_t kw, int32_t kh, i
         const int32_t w = rng() % 2 ? extremes[rng() % 3] : 1 + int32_t(rng() % 3);
         return std::vector<int32_t>(size_t(kw) * size_t(kh), w);
     }
-    const int32_t cm = style == 0 ? 3 : 1 + int32_t(rng() % uint32_t(limit)), rm = style == 0 ? 3 : limit / cm;
+    const bool small = style % 3 == 0, symmetric = style >= 3;
+    const int32_t cm = small ? 3 : 1 + int32_t(rng() % uint32_t(limit)), rm = small ? 3 : limit / cm;
     auto factor = [&](int32_t n, int32_t m) {
         std::vector<int32_t> f(static_cast<size_t>(n), 0);
-        for (int32_t& v : f) v = int32_t(rng() % uint32_t(m + 1)) * (A::kSigned && rng() % 2 ? -1 : 1);
-        if (std::all_of(f.begin(), f.end(), [](int32_t v) { return v == 0; })) f[rng() % f.size()] = m;
+        const int32_t length = symmetric ? 1 + int32_t(rng() % uint32_t(n)) : n;
+        const int32_t at = int32_t(rng() % uint32_t(n - length + 1));
+        for (int32_t i = 0; i < length; ++i) {
+            const int32_t v = int32_t(rng() % uint32_t(m + 1)) * (A::kSigned && rng() % 2 ? -1 : 1);
+            f[size_t(at + i)] = symmetric && 2 * i >= length ? f[size_t(at + length - 1 - i)] : v;
+        }
+        if (std::all_of(f.begin(), f.end(), [](int32_t v) { return v == 0; })) f[size_t(at + length / 2)] = m;
         return f;
     };
     const std::vector<int32_t> column = factor(kh, cm), row = factor(kw, rm);
@@ -276,9 +283,9 @@ void slotMatchesLoop(std::mt19937& rng, int path, Shape shape) {
     const uint32_t sizes = shape == Shape::Any ? 8 : 16;
     int32_t kw = 1 + 2 * int32_t(rng() % sizes), kh = 1 + 2 * int32_t(rng() % sizes);
     (rng() % 2 ? kw : kh) = large ? 1 + 2 * int32_t(rng() % 128) : (rng() % 2 ? kw : kh);
-    const int style = int(rng() % 3);
+    const int style = int(rng() % 2) + (rng() % 2 ? 3 : 0);  // 0, 1 or their symmetric forms
     const std::vector<int32_t> weights = shape == Shape::Any       ? randomWeights<A>(rng, kw * kh, int(rng() % 6))
-                                         : shape == Shape::RankOne ? rankOneWeights<A>(rng, kw, kh, style % 2)
+                                         : shape == Shape::RankOne ? rankOneWeights<A>(rng, kw, kh, style)
                                                                    : rankOneWeights<A>(rng, kw, kh, 2);
     Kernel<A> kernel(kw, kh, weights);
     kimg_windowConst kwin;
