@@ -190,8 +190,9 @@ kip_status separableConvolve(const kimg_windowConst* source, const kimg_windowCo
     const uint64_t ringBytes = ring ? uint64_t(rowsUsed) * uint64_t(pitch) : 0;
     const int64_t slots = (r.width > kSeparableBlock ? r.width : kSeparableBlock) + int64_t{kw} + 1;
     const uint64_t partBytes = (uint64_t(slots) * (wide ? 4 : 2) + 63) / 64 * 64,
-                   vBytes = partBytes * uint64_t(partCount), rowBytes = uint64_t(rowsUsed) * sizeof(void*),
-                   orderBytes = uint64_t(rowsUsed) * 4, tapBytes = uint64_t(hWeights) * 4 + uint64_t(rowsUsed) * 2 + 4;
+                   vBytes = partBytes * uint64_t(partCount), rowBytes = uint64_t(rowsUsed + 1) * sizeof(void*),
+                   orderBytes = uint64_t(rowsUsed) * 4,
+                   tapBytes = uint64_t(hWeights) * 4 + uint64_t(rowsUsed) * 4 + 4 * kMaxParts + 4;
     const uint64_t bytes = 64 + ringBytes + vBytes + rowBytes + orderBytes + tapBytes + uint64_t(span.outerCount()) * 4;
     if (bytes > kMaxScratchBytes) return kip_errNotAvailable;
     void* block = nullptr;
@@ -208,12 +209,26 @@ kip_status separableConvolve(const kimg_windowConst* source, const kimg_windowCo
     int32_t* hWeight = order + rowsUsed;
     int32_t* outer = hWeight + hWeights;
     int16_t* vTaps = reinterpret_cast<int16_t*>(outer + span.outerCount());
+    int16_t* vPairs = vTaps + rowsUsed;
     span.mapOuter(outer);
     // Slots past the span are read by the last blocks but never weighted into a stored pixel.
     std::memset(v, 0, static_cast<size_t>(vBytes));
     // The vertical pass reads the footprint rows part by part (in the wide form, in order).
     for (int32_t t = 0; t < rowsUsed; ++t) order[t] = wide ? t : parts.order(t, rowsUsed);
     for (int32_t t = 0; t < rowsUsed; ++t) vTaps[t] = static_cast<int16_t>(columnTap(j0 + order[t]));
+    // Two rows to a byte multiply-add where every pair of a part's taps is small enough; part g's
+    // pairs start at entry first[g] / 2 + g, as a part has at most (count + 1) / 2 of them.
+    bool bytePairs = isa->verticalBytes != nullptr && !wide;
+    for (int32_t g = 0; g < partCount && bytePairs; ++g) {
+        const int32_t first = parts.first[g], count = parts.first[g + 1] - first;
+        for (int32_t k = 0; 2 * k < count; ++k) {
+            const int32_t lo = vTaps[first + 2 * k], hi = 2 * k + 1 < count ? vTaps[first + 2 * k + 1] : 0;
+            bytePairs = bytePairs && lo >= -128 && lo <= 127 && hi >= -128 && hi <= 127 &&
+                        (lo < 0 ? -lo : lo) + (hi < 0 ? -hi : hi) <= 128;
+            vPairs[first / 2 + g + k] =
+                static_cast<int16_t>(static_cast<uint8_t>(lo) | (static_cast<uint8_t>(hi) << 8));
+        }
+    }
     if (wide) {
         for (int32_t i = 0; i < tapsUsed; ++i) hWeight[i] = static_cast<int32_t>(rowTap(i0 + i));
     } else {
@@ -256,6 +271,7 @@ kip_status separableConvolve(const kimg_windowConst* source, const kimg_windowCo
         } else {
             for (int32_t t = 0; t < rowsUsed; ++t) rows[t] = span.row(y + top + order[t], mirror);
         }
+        rows[rowsUsed] = rows[0];  // the partner of an odd part's last row, weighted 0
         Out* out = mutablePixelAt<Out>(*destination, r.x, y);
         if (wide) {
             int32_t* v32 = reinterpret_cast<int32_t*>(v);
@@ -269,8 +285,12 @@ kip_status separableConvolve(const kimg_windowConst* source, const kimg_windowCo
             for (int32_t g = 0; g < partCount; ++g) {
                 int16_t* v16 = reinterpret_cast<int16_t*>(v + partBytes * uint64_t(g));
                 const int32_t first = parts.first[g], count = parts.first[g + 1] - first;
-                isa->vertical(rows + first, vTaps + first, count, symmetric ? 1 : 0,
-                              static_cast<int16_t>(static_cast<uint16_t>(bias[g])), inside, v16 + in0);
+                const int16_t b = static_cast<int16_t>(static_cast<uint16_t>(bias[g]));
+                if (bytePairs)
+                    isa->verticalBytes(rows + first, vTaps + first, vPairs + first / 2 + g, count, b, inside,
+                                       v16 + in0);
+                else
+                    isa->vertical(rows + first, vTaps + first, count, symmetric ? 1 : 0, b, inside, v16 + in0);
                 span.fillOuter(v16, outer);
             }
             if constexpr (sizeof(Out) == 1)

@@ -43,6 +43,12 @@ struct SeparableIsa {
     void (*vertical32)(const uint8_t* const* rows, const int16_t* taps, int32_t count, int32_t n, int32_t* out);
     void (*wideRow8)(const SeparableRow& row, uint8_t* out);
     void (*wideRow16)(const SeparableRow& row, int16_t* out);
+    // vertical's sums from rows taken two at a time: pairs[k] packs taps[2k] (low byte) and
+    // taps[2k + 1] (high byte, 0 past count) as signed bytes whose magnitudes sum to at most 128,
+    // so no byte multiply-add saturates. rows[count] must be readable when count is odd. Null where
+    // the set has no byte multiply-add.
+    void (*verticalBytes)(const uint8_t* const* rows, const int16_t* taps, const int16_t* pairs, int32_t count,
+                          int16_t bias, int32_t n, int16_t* out);
 };
 
 // The widest block of destination pixels a kernel computes at once.

@@ -147,6 +147,51 @@ struct SeparableKernels {
         }
     }
 
+    // Blocks of 2 * V::k16 columns as in verticalRun, two rows to a multiply-add.
+    template <int32_t Pairs>
+    static void verticalBytesRun(const uint8_t* const* rows, const int16_t* pairs, int32_t count, I start, int32_t n,
+                                 int16_t* out) {
+        constexpr int32_t block = 2 * V::k16;
+        const int32_t np = Pairs > 0 ? Pairs : (count + 1) / 2;
+        I w[Pairs > 0 ? Pairs : 1];
+        if constexpr (Pairs > 0)
+            for (int32_t k = 0; k < Pairs; ++k) w[k] = V::set16(pairs[k]);
+        auto weight = [&](int32_t k) {
+            if constexpr (Pairs > 0)
+                return w[k];
+            else
+                return V::set16(pairs[k]);
+        };
+        for (int32_t c = 0;; c += block) {
+            if (c > n - block) c = n - block;
+            __builtin_prefetch(
+                reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(rows[count - 1] + c) + kPrefetch));
+            I lo = start, hi = start;
+            for (int32_t k = 0; k < np; ++k) {
+                I l, h;
+                V::maddBytePairs(rows[2 * k] + c, rows[2 * k + 1] + c, weight(k), l, h);
+                lo = V::add16(lo, l);
+                hi = V::add16(hi, h);
+            }
+            V::storeBytePairs(out + c, lo, hi);
+            if (c == n - block) break;
+        }
+    }
+
+    static void verticalBytes(const uint8_t* const* rows, const int16_t* taps, const int16_t* pairs, int32_t count,
+                              int16_t bias, int32_t n, int16_t* out) {
+        if constexpr (V::kBytePairs) {
+            if (n >= 2 * V::k16) {
+                const I start = V::set16(static_cast<int16_t>(-bias));
+                withFixedWidth<1, 2, 3, 4, 5>((count + 1) / 2, [&](auto fixed) {
+                    verticalBytesRun<decltype(fixed)::value>(rows, pairs, count, start, n, out);
+                });
+                return;
+            }
+        }
+        vertical(rows, taps, count, 0, bias, n, out);
+    }
+
     static void vertical32(const uint8_t* const* rows, const int16_t* taps, int32_t count, int32_t n, int32_t* out) {
         if (n < V::k32) {
             for (int32_t c = 0; c < n; ++c) {
@@ -194,7 +239,8 @@ struct SeparableKernels {
     static void wideRow16(const SeparableRow& r, int16_t* out) { wideRow(r, out); }
 
     static constexpr SeparableIsa table() {
-        return SeparableIsa{&vertical, &row8, &row16, &vertical32, &wideRow8, &wideRow16};
+        return SeparableIsa{
+            &vertical, &row8, &row16, &vertical32, &wideRow8, &wideRow16, V::kBytePairs ? &verticalBytes : nullptr};
     }
 };
 
