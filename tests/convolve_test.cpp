@@ -440,7 +440,7 @@ TEST(ConvolveShaped, EntriesGiveTheInhibitedEntriesBits) {
 // 8-bit kernels at the limits of the box and separable paths' sums, each instruction set forced:
 // 255 x norm just inside and just beyond the signed 32-bit range (served exactly, then declined);
 // column factors whose int16 sums fit one part exactly or need a second, that fill four parts or
-// would need a fifth, and with a ring too large for any part (32-bit sums).
+// would need a fifth, and with a ring too large for any part (32-bit sums); byte pairs at their bound.
 TEST(ConvolveShaped, ServeUpToTheLimitsOfTheirSums) {
     PathGuard guard;
     std::mt19937 rng(80);
@@ -459,13 +459,15 @@ TEST(ConvolveShaped, ServeUpToTheLimitsOfTheirSums) {
     // 255 * 255 * 25 * 1321 = 2147450625; 255 * 255 * 3 * 11009 passes 2^31 - 1. Rows of 255 (one
     // 254) over 255 rows of 1: 129 columns fit, 131 do not; rows of 127 (one 126) over the column
     // 1, 2, 2, ... (magnitude 509, two parts) the same. Columns of ones: magnitude 257 in one part,
-    // 259 in two; of fours: 255 rows in four parts, 257 beyond them.
+    // 259 in two; of fours: 255 rows in four parts, 257 beyond them. Columns of 64s take two rows
+    // to a byte multiply-add (pairs summing to 128); one 65 among them makes a pair too large.
     const Case cases[] = {{f(25, 1), f(1321, 255), true, true},          {f(3, 1), f(11009, 255), true, false},
                           {f(255, 1), f(129, 255, 7, 254), false, true}, {f(255, 1), f(131, 255, 7, 254), false, false},
                           {ascending, f(129, 127, 7, 126), false, true}, {ascending, f(131, 127, 7, 126), false, false},
                           {f(257, 1), f(9, 255, 3, 254), false, true},   {f(259, 1), f(9, 255, 3, 254), false, true},
                           {f(255, 4), f(9, 63, 3, 62), false, true},     {f(257, 4), f(9, 63, 3, 62), false, true},
-                          {endsOf255, f(9, 1, 3, 0), false, true}};
+                          {endsOf255, f(9, 1, 3, 0), false, true},       {f(9, 64), f(5, 3, 2, 2), false, true},
+                          {f(9, 64, 3, 65), f(5, 3, 2, 2), false, true}};
     for (const Case& c : cases) {
         const int32_t kw = int32_t(c.row.size()), kh = int32_t(c.column.size());
         std::vector<int32_t> w;
