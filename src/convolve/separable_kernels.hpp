@@ -32,6 +32,8 @@ struct SeparableKernels {
         odd = constant;
         for (int32_t g = 0; g < parts; ++g) {
             const int16_t* v = row.v + x + ptrdiff_t{g} * row.partStride;
+            // Any pair count: unrolled by four, the loop's own steps cost as much as a pair's.
+#pragma GCC unroll 4
             for (int32_t k = 0; k < pairs; ++k) {
                 const I w = V::set32(row.weights[k]);
                 even = V::add32(even, V::madd16(V::load(v + 2 * k), w));
