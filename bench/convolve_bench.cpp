@@ -233,7 +233,7 @@ void opencvBuiltin(benchmark::State& state) {
 #endif
 
 void gaussianSizes(benchmark::internal::Benchmark* b) {
-    for (int n : {3, 5, 9, 15, 31}) b->Args({n, kSide});
+    for (int n : {3, 5, 9, 15, 31, 45, 63}) b->Args({n, kSide});
     b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 // The last case is a 1001 x 1001 box on a 512 x 512 image: cost flat in the kernel size.

@@ -239,7 +239,8 @@ TEST(ConvolveRandom, EveryPathAgreesAtThePlanesEdges) {
 }
 
 // Weights K[j][i] = column[j] * row[i] of random integer factors. Styles: 0 small factors, 1 factors
-// as large as the weights allow, 2 one weight everywhere (small or extreme).
+// as large as the weights allow, 2 one weight everywhere (small or extreme), 3 and 4 as 0 and 1 with
+// each factor a symmetric run of random length (odd or even) somewhere among zeros.
 template <class A>
 std::vector<int32_t> rankOneWeights(std::mt19937& rng, int32_t kw, int32_t kh, int style) {
     const int32_t limit = A::kSigned ? 32767 : 255;
@@ -248,11 +249,17 @@ std::vector<int32_t> rankOneWeights(std::mt19937& rng, int32_t kw, int32_t kh, i
         const int32_t w = rng() % 2 ? extremes[rng() % 3] : 1 + int32_t(rng() % 3);
         return std::vector<int32_t>(size_t(kw) * size_t(kh), w);
     }
-    const int32_t cm = style == 0 ? 3 : 1 + int32_t(rng() % uint32_t(limit)), rm = style == 0 ? 3 : limit / cm;
+    const bool small = style % 3 == 0, symmetric = style >= 3;
+    const int32_t cm = small ? 3 : 1 + int32_t(rng() % uint32_t(limit)), rm = small ? 3 : limit / cm;
     auto factor = [&](int32_t n, int32_t m) {
         std::vector<int32_t> f(static_cast<size_t>(n), 0);
-        for (int32_t& v : f) v = int32_t(rng() % uint32_t(m + 1)) * (A::kSigned && rng() % 2 ? -1 : 1);
-        if (std::all_of(f.begin(), f.end(), [](int32_t v) { return v == 0; })) f[rng() % f.size()] = m;
+        const int32_t length = symmetric ? 1 + int32_t(rng() % uint32_t(n)) : n;
+        const int32_t at = int32_t(rng() % uint32_t(n - length + 1));
+        for (int32_t i = 0; i < length; ++i) {
+            const int32_t v = int32_t(rng() % uint32_t(m + 1)) * (A::kSigned && rng() % 2 ? -1 : 1);
+            f[size_t(at + i)] = symmetric && 2 * i >= length ? f[size_t(at + length - 1 - i)] : v;
+        }
+        if (std::all_of(f.begin(), f.end(), [](int32_t v) { return v == 0; })) f[size_t(at + length / 2)] = m;
         return f;
     };
     const std::vector<int32_t> column = factor(kh, cm), row = factor(kw, rm);
@@ -276,9 +283,9 @@ void slotMatchesLoop(std::mt19937& rng, int path, Shape shape) {
     const uint32_t sizes = shape == Shape::Any ? 8 : 16;
     int32_t kw = 1 + 2 * int32_t(rng() % sizes), kh = 1 + 2 * int32_t(rng() % sizes);
     (rng() % 2 ? kw : kh) = large ? 1 + 2 * int32_t(rng() % 128) : (rng() % 2 ? kw : kh);
-    const int style = int(rng() % 3);
+    const int style = int(rng() % 2) + (rng() % 2 ? 3 : 0);  // 0, 1 or their symmetric forms
     const std::vector<int32_t> weights = shape == Shape::Any       ? randomWeights<A>(rng, kw * kh, int(rng() % 6))
-                                         : shape == Shape::RankOne ? rankOneWeights<A>(rng, kw, kh, style % 2)
+                                         : shape == Shape::RankOne ? rankOneWeights<A>(rng, kw, kh, style)
                                                                    : rankOneWeights<A>(rng, kw, kh, 2);
     Kernel<A> kernel(kw, kh, weights);
     kimg_windowConst kwin;
@@ -430,41 +437,64 @@ TEST(ConvolveShaped, EntriesGiveTheInhibitedEntriesBits) {
     }
 }
 
-// 8-bit kernels whose 255 x norm lies just inside and just beyond the signed 32-bit range: the box
-// and separable paths serve the first exactly and decline the second.
-TEST(ConvolveShaped, ServeUpToTheAccumulatorLimit) {
+// 8-bit kernels at the limits of the box and separable paths' sums, each instruction set forced:
+// 255 x norm just inside and just beyond the signed 32-bit range (served exactly, then declined);
+// column factors whose int16 sums fit one part exactly or need a second, that fill four parts or
+// would need a fifth, and with a ring too large for any part (32-bit sums); byte pairs at their bound.
+TEST(ConvolveShaped, ServeUpToTheLimitsOfTheirSums) {
+    PathGuard guard;
     std::mt19937 rng(80);
-    enum Kind { box, narrow, wide };
-    struct Case {
-        int32_t kw, kh;
-        Kind kind;
-        bool served;
+    // n weights v, the one at index at (if any) other.
+    auto f = [](int32_t n, int32_t v, int32_t at = -1, int32_t other = 0) {
+        std::vector<int32_t> w(size_t(n), v);
+        if (at >= 0) w[size_t(at)] = other;
+        return w;
     };
-    // 255 * 255 * 25 * 1321 = 2147450625; 255 * 255 * 3 * 11009 passes 2^31 - 1. Narrow: rows of 255
-    // (one 254) over 255 rows of 1, 129 columns fit, 131 do not. Wide: rows of 127 (one 126) over a
-    // column 1, 2, 2, ... (sum 509, beyond 16-bit column sums): 129 columns fit, 131 do not.
-    for (const Case& c : {Case{1321, 25, box, true}, Case{11009, 3, box, false}, Case{129, 255, narrow, true},
-                          Case{131, 255, narrow, false}, Case{129, 255, wide, true}, Case{131, 255, wide, false},
-                          Case{9, 201, wide, true}}) {
-        std::vector<int32_t> w(size_t(c.kw) * size_t(c.kh), c.kind == wide ? 254 : 255);
-        for (int32_t j = 0; j < c.kh && c.kind != box; ++j)
-            for (int32_t i = 0; i < c.kw; ++i)
-                w[size_t(j * c.kw + i)] = c.kind == narrow ? (i == 7 ? 254 : 255) : (j ? 2 : 1) * (i == 7 ? 126 : 127);
-        Kernel<Api8> kernel(c.kw, c.kh, w);
+    std::vector<int32_t> endsOf255 = f(31, 1, 0, 255), ascending = f(255, 2, 0, 1);
+    endsOf255.back() = 255;
+    struct Case {
+        std::vector<int32_t> column, row;
+        bool box, served;
+    };
+    // 255 * 255 * 25 * 1321 = 2147450625; 255 * 255 * 3 * 11009 passes 2^31 - 1. Rows of 255 (one
+    // 254) over 255 rows of 1: 129 columns fit, 131 do not; rows of 127 (one 126) over the column
+    // 1, 2, 2, ... (magnitude 509, two parts) the same. Columns of ones: magnitude 257 in one part,
+    // 259 in two; of fours: 255 rows in four parts, 257 beyond them. Columns of 64s take two rows
+    // to a byte multiply-add (pairs summing to 128); one 65 among them makes a pair too large.
+    const Case cases[] = {{f(25, 1), f(1321, 255), true, true},          {f(3, 1), f(11009, 255), true, false},
+                          {f(255, 1), f(129, 255, 7, 254), false, true}, {f(255, 1), f(131, 255, 7, 254), false, false},
+                          {ascending, f(129, 127, 7, 126), false, true}, {ascending, f(131, 127, 7, 126), false, false},
+                          {f(257, 1), f(9, 255, 3, 254), false, true},   {f(259, 1), f(9, 255, 3, 254), false, true},
+                          {f(255, 4), f(9, 63, 3, 62), false, true},     {f(257, 4), f(9, 63, 3, 62), false, true},
+                          {endsOf255, f(9, 1, 3, 0), false, true},       {f(9, 64), f(5, 3, 2, 2), false, true},
+                          {f(9, 64, 3, 65), f(5, 3, 2, 2), false, true}};
+    for (const Case& c : cases) {
+        const int32_t kw = int32_t(c.row.size()), kh = int32_t(c.column.size());
+        std::vector<int32_t> w;
+        for (int32_t cj : c.column)
+            for (int32_t ri : c.row) w.push_back(cj * ri);
+        Kernel<Api8> kernel(kw, kh, w);
         kimg_windowConst kwin;
         kimg_windowConst_init(&kwin, &kernel.k.image);
         const int32_t divisor = int32_t(kip::convolve::kernelNorm8(kwin).wrapped);
-        Img src(1, rect(0, 0, c.kw + 40, c.kh + 2), 1);
+        Img src(1, rect(0, 0, kw + 40, kh + 2), 1);
         src.fillRandom(rng);
-        const kstd_rect32 r = rect(c.kw / 2, c.kh / 2, 37, 3);
-        Img out(1, r), reference(1, r);
+        const kstd_rect32 r = rect(kw / 2, kh / 2, 37, 3);
+        Img reference(1, r);
         const kimg_windowConst sw = src.window();
-        const kimg_window ow = out.window(), rw = reference.window();
-        const kip_status s = (c.kind == box ? Api8::box : Api8::separable)(&sw, &kwin, divisor, &ow, 0);
-        EXPECT_EQ(s, c.served ? 0 : kip_errNotAvailable) << c.kw << "x" << c.kh;
-        if (s != 0) continue;
+        const kimg_window rw = reference.window();
         ASSERT_EQ(Api8::loop(&sw, &kwin, divisor, &rw), 0);
-        EXPECT_EQ(out.values(), reference.values()) << c.kw << "x" << c.kh;
+        for (int path = 0; path < kNoSimd; ++path) {
+            Img out(1, r);
+            const kimg_window ow = out.window();
+            choosePath(path);
+            const kip_status s = (c.box ? Api8::box : Api8::separable)(&sw, &kwin, divisor, &ow, 0);
+            choosePath(0);
+            EXPECT_EQ(s, c.served ? 0 : kip_errNotAvailable) << kw << "x" << kh << " path " << path;
+            if (s == 0) {
+                EXPECT_EQ(out.values(), reference.values()) << kw << "x" << kh << " path " << path;
+            }
+        }
     }
 }
 

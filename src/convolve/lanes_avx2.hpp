@@ -57,6 +57,19 @@ struct Lanes {
     }
     static I madd16(I a, I b) { return _mm256_madd_epi16(a, b); }
 
+    // Columns of rows a and b side by side, times the signed byte pair w, summed to int16: columns
+    // 0-7 and 16-23 in lo, 8-15 and 24-31 in hi (the unpacks stay within 128-bit halves).
+    static constexpr bool kBytePairs = true;
+    static void maddBytePairs(const uint8_t* a, const uint8_t* b, I w, I& lo, I& hi) {
+        const I x = load(a), y = load(b);
+        lo = _mm256_maddubs_epi16(_mm256_unpacklo_epi8(x, y), w);
+        hi = _mm256_maddubs_epi16(_mm256_unpackhi_epi8(x, y), w);
+    }
+    static void storeBytePairs(int16_t* out, I lo, I hi) {
+        store(out, _mm256_permute2x128_si256(lo, hi, 0x20));
+        store(out + k16, _mm256_permute2x128_si256(lo, hi, 0x31));
+    }
+
     // Quotients lie in -255..255, so the saturating packs are exact (below 0 clamps for 8 bits);
     // the permute undoes the packs' per-lane order.
     static void storeConsecutive(I q0, I q1, int16_t* out) { store(out, consecutive(q0, q1)); }

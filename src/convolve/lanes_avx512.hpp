@@ -9,8 +9,10 @@
 
 #if defined(__GNUC__) && !defined(__clang__)
 // GCC 12's AVX-512 intrinsics start from a deliberately undefined register and then warn about
-// it once inlined (its bug 105593); the files that include this policy hold nothing else.
+// it once inlined (its bug 105593), as maybe or as certainly uninitialized depending on the
+// inlining; the files that include this policy hold nothing else.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 
 namespace kip::convolve::avx512 {
@@ -62,6 +64,18 @@ struct Lanes {
         hi = widenHalf(p + 32);
     }
     static I madd16(I a, I b) { return _mm512_madd_epi16(a, b); }
+
+    // As the AVX2 policy's, over four 128-bit quarters: lo holds the first eight columns of each.
+    static constexpr bool kBytePairs = true;
+    static void maddBytePairs(const uint8_t* a, const uint8_t* b, I w, I& lo, I& hi) {
+        const I x = load(a), y = load(b);
+        lo = _mm512_maddubs_epi16(_mm512_unpacklo_epi8(x, y), w);
+        hi = _mm512_maddubs_epi16(_mm512_unpackhi_epi8(x, y), w);
+    }
+    static void storeBytePairs(int16_t* out, I lo, I hi) {
+        store(out, _mm512_permutex2var_epi64(lo, _mm512_setr_epi64(0, 1, 8, 9, 2, 3, 10, 11), hi));
+        store(out + k16, _mm512_permutex2var_epi64(lo, _mm512_setr_epi64(4, 5, 12, 13, 6, 7, 14, 15), hi));
+    }
 
     // Quotients lie in -255..255, so the saturating packs are exact; the permute undoes the
     // packs' per-lane order.

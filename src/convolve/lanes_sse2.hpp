@@ -69,6 +69,8 @@ struct Lanes {
         return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), _mm_setzero_si128());
     }
     static I madd16(I a, I b) { return _mm_madd_epi16(a, b); }
+    // The byte multiply-add is SSSE3: the vertical pass multiplies 16-bit lanes instead.
+    static constexpr bool kBytePairs = false;
 
     // Quotients lie in -255..255, so the saturating packs are exact (below 0 clamps for 8 bits).
     static void storeConsecutive(I q0, I q1, int16_t* out) { store(out, _mm_packs_epi32(q0, q1)); }

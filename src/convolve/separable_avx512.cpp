@@ -13,7 +13,7 @@ const SeparableIsa kSeparableIsaAvx512 = SeparableKernels<avx512::Lanes>::table(
 
 namespace kip::convolve {
 // Not built for x86-64: no kernels; the driver never selects them.
-const SeparableIsa kSeparableIsaAvx512 = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+const SeparableIsa kSeparableIsaAvx512 = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
 }  // namespace kip::convolve
 
 #endif

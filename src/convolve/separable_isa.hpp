@@ -9,9 +9,10 @@
 namespace kip::convolve {
 
 // One destination row of the horizontal pass. v holds the vertical pass's column sums minus a
-// bias, one int16 per span column, readable up to max(width, kSeparableBlock) + 2 * pairCount;
+// bias, one int16 per span column, readable up to max(width, kSeparableBlock) + 2 * pairCount,
+// for each of parts parts of the column factor (part g at v + g * partStride);
 // weights[k] packs the turned row factor's taps 2k (low half) and 2k + 1. The sum over the taps
-// plus constant is the general loop's accumulator (mod 2^32), divided as Division says.
+// and the parts plus constant is the general loop's accumulator (mod 2^32), divided as Division says.
 //
 // Column factors too large for 16-bit sums use the wide form instead: v32 holds the exact column
 // sums (mod 2^32), weights the turned row factor's pairCount taps one to an int32.
@@ -20,6 +21,8 @@ struct SeparableRow {
     const int32_t* v32;
     const int32_t* weights;
     int32_t pairCount;
+    int32_t parts;
+    int32_t partStride;
     int32_t width;
     int32_t constant;
     int32_t useFloat;
@@ -31,7 +34,7 @@ struct SeparableRow {
 struct SeparableIsa {
     // out[c] = taps[0] * rows[0][c] + ... + taps[count - 1] * rows[count - 1][c] - bias, modulo
     // 2^16, for 0 <= c < n; the caller keeps the true value within int16, so it is exact. With
-    // symmetric (count odd), rows j and count - 1 - j share taps[j] and are added first.
+    // symmetric, rows j and count - 1 - j share taps[j] and are added first.
     void (*vertical)(const uint8_t* const* rows, const int16_t* taps, int32_t count, int32_t symmetric, int16_t bias,
                      int32_t n, int16_t* out);
     void (*row8)(const SeparableRow& row, uint8_t* out);
@@ -40,6 +43,12 @@ struct SeparableIsa {
     void (*vertical32)(const uint8_t* const* rows, const int16_t* taps, int32_t count, int32_t n, int32_t* out);
     void (*wideRow8)(const SeparableRow& row, uint8_t* out);
     void (*wideRow16)(const SeparableRow& row, int16_t* out);
+    // vertical's sums from rows taken two at a time: pairs[k] packs taps[2k] (low byte) and
+    // taps[2k + 1] (high byte, 0 past count) as signed bytes whose magnitudes sum to at most 128,
+    // so no byte multiply-add saturates. rows[count] must be readable when count is odd. Null where
+    // the set has no byte multiply-add.
+    void (*verticalBytes)(const uint8_t* const* rows, const int16_t* taps, const int16_t* pairs, int32_t count,
+                          int16_t bias, int32_t n, int16_t* out);
 };
 
 // The widest block of destination pixels a kernel computes at once.

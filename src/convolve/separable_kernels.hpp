@@ -24,21 +24,25 @@ struct SeparableKernels {
 
     // The sums over the row factor's taps for pixels x, x + 2, ... (even) and x + 1, x + 3, ...
     // (odd): 32-bit lanes read from v hold neighbouring pairs, so no unpacking is needed.
-    // Both start from the constant.
-    template <int P>
+    // Both start from the constant. Parts: 1, or 0 for row.parts.
+    template <int P, int Parts>
     [[gnu::always_inline]] static inline void taps(const SeparableRow& row, I constant, int32_t x, I& even, I& odd) {
-        const int32_t pairs = P > 0 ? P : row.pairCount;
-        const int16_t* v = row.v + x;
+        const int32_t pairs = P > 0 ? P : row.pairCount, parts = Parts > 0 ? Parts : row.parts;
         even = constant;
         odd = constant;
-        for (int32_t k = 0; k < pairs; ++k) {
-            const I w = V::set32(row.weights[k]);
-            even = V::add32(even, V::madd16(V::load(v + 2 * k), w));
-            odd = V::add32(odd, V::madd16(V::load(v + 2 * k + 1), w));
+        for (int32_t g = 0; g < parts; ++g) {
+            const int16_t* v = row.v + x + ptrdiff_t{g} * row.partStride;
+            // Any pair count: unrolled by four, the loop's own steps cost as much as a pair's.
+#pragma GCC unroll 4
+            for (int32_t k = 0; k < pairs; ++k) {
+                const I w = V::set32(row.weights[k]);
+                even = V::add32(even, V::madd16(V::load(v + 2 * k), w));
+                odd = V::add32(odd, V::madd16(V::load(v + 2 * k + 1), w));
+            }
         }
     }
 
-    template <bool Float, class Out>
+    template <bool Float, int Parts, class Out>
     static void rowOut(const SeparableRow& row, Out* out) {
         const typename D::Divisor d = D::make(row.reciprocal, row.magic, row.shift);
         const I constant = V::set32(row.constant);
@@ -46,7 +50,7 @@ struct SeparableKernels {
         withFixedWidth<1, 2, 3, 4, 5, 6, 7, 8>(row.pairCount, [&](auto pairs) {
             forEachBlock<kBlock>(row.width, out, [&](int32_t x, Out* o) {
                 I even, odd;
-                taps<decltype(pairs)::value>(row, constant, x, even, odd);
+                taps<decltype(pairs)::value, Parts>(row, constant, x, even, odd);
                 V::storeWords(V::words(D::template quotient<kSigned, Float>(even, d),
                                        D::template quotient<kSigned, Float>(odd, d)),
                               o);
@@ -54,12 +58,20 @@ struct SeparableKernels {
         });
     }
 
+    template <bool Float, class Out>
+    static void rowParts(const SeparableRow& row, Out* out) {
+        if (row.parts == 1)
+            rowOut<Float, 1>(row, out);
+        else
+            rowOut<Float, 0>(row, out);
+    }
+
     template <class Out>
     static void row(const SeparableRow& row, Out* out) {
         if (row.useFloat)
-            rowOut<true>(row, out);
+            rowParts<true>(row, out);
         else
-            rowOut<false>(row, out);
+            rowParts<false>(row, out);
     }
     static void row8(const SeparableRow& r, uint8_t* out) { row(r, out); }
     static void row16(const SeparableRow& r, int16_t* out) { row(r, out); }
@@ -137,6 +149,51 @@ struct SeparableKernels {
         }
     }
 
+    // Blocks of 2 * V::k16 columns as in verticalRun, two rows to a multiply-add.
+    template <int32_t Pairs>
+    static void verticalBytesRun(const uint8_t* const* rows, const int16_t* pairs, int32_t count, I start, int32_t n,
+                                 int16_t* out) {
+        constexpr int32_t block = 2 * V::k16;
+        const int32_t np = Pairs > 0 ? Pairs : (count + 1) / 2;
+        I w[Pairs > 0 ? Pairs : 1];
+        if constexpr (Pairs > 0)
+            for (int32_t k = 0; k < Pairs; ++k) w[k] = V::set16(pairs[k]);
+        auto weight = [&](int32_t k) {
+            if constexpr (Pairs > 0)
+                return w[k];
+            else
+                return V::set16(pairs[k]);
+        };
+        for (int32_t c = 0;; c += block) {
+            if (c > n - block) c = n - block;
+            __builtin_prefetch(
+                reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(rows[count - 1] + c) + kPrefetch));
+            I lo = start, hi = start;
+            for (int32_t k = 0; k < np; ++k) {
+                I l, h;
+                V::maddBytePairs(rows[2 * k] + c, rows[2 * k + 1] + c, weight(k), l, h);
+                lo = V::add16(lo, l);
+                hi = V::add16(hi, h);
+            }
+            V::storeBytePairs(out + c, lo, hi);
+            if (c == n - block) break;
+        }
+    }
+
+    static void verticalBytes(const uint8_t* const* rows, const int16_t* taps, const int16_t* pairs, int32_t count,
+                              int16_t bias, int32_t n, int16_t* out) {
+        if constexpr (V::kBytePairs) {
+            if (n >= 2 * V::k16) {
+                const I start = V::set16(static_cast<int16_t>(-bias));
+                withFixedWidth<1, 2, 3, 4, 5>((count + 1) / 2, [&](auto fixed) {
+                    verticalBytesRun<decltype(fixed)::value>(rows, pairs, count, start, n, out);
+                });
+                return;
+            }
+        }
+        vertical(rows, taps, count, 0, bias, n, out);
+    }
+
     static void vertical32(const uint8_t* const* rows, const int16_t* taps, int32_t count, int32_t n, int32_t* out) {
         if (n < V::k32) {
             for (int32_t c = 0; c < n; ++c) {
@@ -184,7 +241,8 @@ struct SeparableKernels {
     static void wideRow16(const SeparableRow& r, int16_t* out) { wideRow(r, out); }
 
     static constexpr SeparableIsa table() {
-        return SeparableIsa{&vertical, &row8, &row16, &vertical32, &wideRow8, &wideRow16};
+        return SeparableIsa{
+            &vertical, &row8, &row16, &vertical32, &wideRow8, &wideRow16, V::kBytePairs ? &verticalBytes : nullptr};
     }
 };
 

@@ -13,7 +13,7 @@ const SeparableIsa kSeparableIsaSse2 = SeparableKernels<sse2::Lanes>::table();
 
 namespace kip::convolve {
 // Not built for x86-64: no kernels; the driver never selects them.
-const SeparableIsa kSeparableIsaSse2 = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+const SeparableIsa kSeparableIsaSse2 = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
 }  // namespace kip::convolve
 
 #endif
