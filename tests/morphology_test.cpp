@@ -256,7 +256,7 @@ TEST(MorphologyRandom, WeightedElementsMatchReferenceOnEveryPath) {
 
 // Wide rows: several vector blocks with overlapping tails, each instruction set and step in turn,
 // against the scalar steps and the general weighted engine; some rectangles on large images
-// (several strips and row blocks of the fused pass).
+// (tall ones over several row blocks of the fused pass, wide ones over several of its strips).
 TEST(MorphologyRandom, VectorPathsMatchScalarSteps) {
     PathGuard guard;
     std::mt19937 rng(1209);
@@ -273,9 +273,11 @@ TEST(MorphologyRandom, VectorPathsMatchScalarSteps) {
             const kstd_pair32 size{c.ew, c.eh};
             ASSERT_EQ(kip_filterMorphologyStructuringElement_setSize(&e.e, &size), 0);
         }
+        const bool wide = large && rng() % 2;
         const kstd_rect32 r =
-            large ? rect(0, 0, (sixteen ? 520 : 1030) + int32_t(rng() % 500), 300 + int32_t(rng() % 250))
-                  : rect(0, 0, 1 + int32_t(rng() % 400), 1 + int32_t(rng() % 80));
+            wide    ? rect(0, 0, (sixteen ? 8200 : 16400) + int32_t(rng() % 900), 2 + int32_t(rng() % 40))
+            : large ? rect(0, 0, (sixteen ? 520 : 1030) + int32_t(rng() % 500), 300 + int32_t(rng() % 250))
+                    : rect(0, 0, 1 + int32_t(rng() % 400), 1 + int32_t(rng() % 80));
         Img src(depth, r, int32_t(rng() % 2)), mask(1, r);
         src.fillRandom(rng);
         const std::vector<uint8_t> m = randomMask(rng, size_t(r.width) * size_t(r.height));
