@@ -187,6 +187,7 @@ void randomEntryCase(std::mt19937& rng, int path, bool sixteen, bool weighted) {
         common = rect(x0, y0, x1 - x0, y1 - y0);
     }
     const std::vector<uint16_t> sourceBefore = src.values(), destinationBefore = dst.values();
+    const kstd_rect32 windowBefore = dst.window().rect;
     // The engines see the source and mask cut to the common rectangle.
     c.width = common.width;
     c.height = common.height;
@@ -219,7 +220,10 @@ void randomEntryCase(std::mt19937& rng, int path, bool sixteen, bool weighted) {
                               std::to_string(path) + (masked ? " masked" : "") + (inPlace ? " in place" : "") +
                               (windowEntry ? " window" : " image");
     ASSERT_EQ(s, 0) << where;
+    // With the truncated border the destination keeps its window, also where it reaches past
+    // the source: only the clipped border narrows it.
     const kstd_rect32 d = dst.window().rect;
+    EXPECT_EQ(d, windowBefore) << where;
     const std::vector<uint16_t> after = dst.values();
     size_t i = 0, mismatches = 0;
     for (int32_t y = d.y; y < d.y + d.height; ++y)
