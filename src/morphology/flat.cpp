@@ -155,9 +155,10 @@ private:
                     const int32_t count = eh_ >= 5 && y + 4 <= y1 && y - up >= 0 && y + 3 + down < height ? 4
                                           : y + 1 < y1                                                    ? 2
                                                                                                           : 1;
-                    // Destination rows are not fetched ahead here: on whole rows the stores
-                    // stream as they are (measured).
+                    // Whole destination rows stream as they are; strips of them are fetched
+                    // for writing (the stores would wait for them otherwise).
                     prefetch(y + down + 1 + kPrefetchRows, count, vx0, vx1);
+                    if (strips > 1) prefetchDestination(y + kPrefetchRows, count, x0, x1);
                     if (count == 4) {
                         int32_t nc = 0;
                         for (int32_t i = y + 3 - up; i <= y + down; ++i) shared[nc++] = rowOf<T>(s_, i) + vx0;
