@@ -187,6 +187,7 @@ void randomEntryCase(std::mt19937& rng, int path, bool sixteen, bool weighted) {
         common = rect(x0, y0, x1 - x0, y1 - y0);
     }
     const std::vector<uint16_t> sourceBefore = src.values(), destinationBefore = dst.values();
+    const kstd_rect32 windowBefore = dst.window().rect;
     // The engines see the source and mask cut to the common rectangle.
     c.width = common.width;
     c.height = common.height;
@@ -219,7 +220,10 @@ void randomEntryCase(std::mt19937& rng, int path, bool sixteen, bool weighted) {
                               std::to_string(path) + (masked ? " masked" : "") + (inPlace ? " in place" : "") +
                               (windowEntry ? " window" : " image");
     ASSERT_EQ(s, 0) << where;
+    // With the truncated border the destination keeps its window, also where it reaches past
+    // the source: only the clipped border narrows it.
     const kstd_rect32 d = dst.window().rect;
+    EXPECT_EQ(d, windowBefore) << where;
     const std::vector<uint16_t> after = dst.values();
     size_t i = 0, mismatches = 0;
     for (int32_t y = d.y; y < d.y + d.height; ++y)
@@ -256,7 +260,7 @@ TEST(MorphologyRandom, WeightedElementsMatchReferenceOnEveryPath) {
 
 // Wide rows: several vector blocks with overlapping tails, each instruction set and step in turn,
 // against the scalar steps and the general weighted engine; some rectangles on large images
-// (several strips and row blocks of the fused pass).
+// (tall ones over several row blocks of the fused pass, wide ones over several of its strips).
 TEST(MorphologyRandom, VectorPathsMatchScalarSteps) {
     PathGuard guard;
     std::mt19937 rng(1209);
@@ -273,9 +277,11 @@ TEST(MorphologyRandom, VectorPathsMatchScalarSteps) {
             const kstd_pair32 size{c.ew, c.eh};
             ASSERT_EQ(kip_filterMorphologyStructuringElement_setSize(&e.e, &size), 0);
         }
+        const bool wide = large && rng() % 2;
         const kstd_rect32 r =
-            large ? rect(0, 0, (sixteen ? 520 : 1030) + int32_t(rng() % 500), 300 + int32_t(rng() % 250))
-                  : rect(0, 0, 1 + int32_t(rng() % 400), 1 + int32_t(rng() % 80));
+            wide    ? rect(0, 0, (sixteen ? 8200 : 16400) + int32_t(rng() % 900), 2 + int32_t(rng() % 40))
+            : large ? rect(0, 0, (sixteen ? 520 : 1030) + int32_t(rng() % 500), 300 + int32_t(rng() % 250))
+                    : rect(0, 0, 1 + int32_t(rng() % 400), 1 + int32_t(rng() % 80));
         Img src(depth, r, int32_t(rng() % 2)), mask(1, r);
         src.fillRandom(rng);
         const std::vector<uint8_t> m = randomMask(rng, size_t(r.width) * size_t(r.height));
