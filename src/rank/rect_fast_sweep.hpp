@@ -54,6 +54,16 @@ inline void step(uint16_t* histogram, const Lanes<N>& levelUp, Lanes<N>& count, 
     }
 }
 
+// The strip's levels, one up (a value below it counts as at or below the level), and its counts
+// at or below, into registers.
+template <int N>
+inline void loadStrip(const int16_t* levels, const uint16_t* counts, Lanes<N>& levelUp, Lanes<N>& count) {
+    for (int i = 0; i < N; ++i) {
+        levelUp.v[i] = V::add(V::load(levels + i * V::kLanes), V::one());
+        count.v[i] = V::load(counts + i * V::kLanes);
+    }
+}
+
 // Left-out pixels (values 256 to 259) enter bins 260 to 263 and leave 256 to 259, so that a step
 // whose both pixels are left out, and the steps along a left-out run, do not wait on one
 // counter's store.
@@ -67,10 +77,7 @@ void sweep(const SweepRow& r) {
     constexpr int S = N * V::kLanes;
     Lanes<N> levelUp;
     Lanes<N> count;
-    for (int i = 0; i < N; ++i) {
-        levelUp.v[i] = V::add(V::load(r.levels + i * V::kLanes), V::one());
-        count.v[i] = V::load(r.countsAtOrBelow + i * V::kLanes);
-    }
+    loadStrip(r.levels, r.countsAtOrBelow, levelUp, count);
     // Locals: the histogram stores could otherwise alias the row record's fields for the compiler.
     uint16_t* const histogram = r.histogram;
     const uint16_t* const membership = r.membership;
@@ -118,10 +125,7 @@ void scatter(const ScatterRow& r) {
     constexpr int S = N * V::kLanes;
     Lanes<N> levelUp;
     Lanes<N> count;
-    for (int i = 0; i < N; ++i) {
-        levelUp.v[i] = V::add(V::load(r.levels + i * V::kLanes), V::one());
-        count.v[i] = V::load(r.countsAtOrBelow + i * V::kLanes);
-    }
+    loadStrip(r.levels, r.countsAtOrBelow, levelUp, count);
     uint16_t* const histogram = r.histogram;
     const int32_t* const columns = r.columns;
     const int32_t members = r.members;
